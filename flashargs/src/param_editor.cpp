@@ -131,8 +131,10 @@ int next_number(const char **cursor, unsigned long *value, int base)
     *cursor = p;
     if (*p == '\n' || *p == '\0')
         return 0;
-    // Unsigned digits only: no sign, no further blanks.
-    if (*p == '-' || *p == '+')
+    // Digits only: no sign and no further blanks before them.
+    const auto first = static_cast<unsigned char>(*p);
+    if (!((first >= '0' && first <= '9') || (first >= 'a' && first <= 'z') ||
+          (first >= 'A' && first <= 'Z')))
         return -1;
     char *end;
     errno = 0;
