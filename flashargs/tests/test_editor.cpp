@@ -50,17 +50,10 @@ TEST_F(editor, delete_lines)
     EXPECT_EQ(command("d 3"), " 1: alpha\n 2: beta\n");
     EXPECT_EQ(command("  d 1"), " 1: beta\n");
     EXPECT_EQ(command("d a"), "<no parameters>\n");
+    EXPECT_EQ(command("i 5 only"), " 1: only\n");
+    EXPECT_EQ(command("dall"), "<no parameters>\n");
     quit();
     EXPECT_EQ(block_text(3), "alpha beta gamma") << "nothing is written without w";
-}
-
-TEST_F(editor, clear_spellings)
-{
-    start("a b");
-    EXPECT_EQ(command("dall"), "<no parameters>\n");
-    EXPECT_EQ(command("i 1 c"), " 1: c\n");
-    EXPECT_EQ(command("da"), "<no parameters>\n");
-    quit();
 }
 
 TEST_F(editor, insert_lines)
@@ -74,14 +67,6 @@ TEST_F(editor, insert_lines)
     EXPECT_EQ(command("i 1 first"), " 1: first\n 2: one\n 3: two\n 4: three\n 5: x\n");
     EXPECT_EQ(command("i 3 a b"),
               " 1: first\n 2: one\n 3: a\n 4: b\n 5: two\n 6: three\n 7: x\n");
-    quit();
-}
-
-TEST_F(editor, insert_into_empty_text)
-{
-    start("");
-    EXPECT_EQ(command("p"), "<no parameters>\n");
-    EXPECT_EQ(command("i 5 only"), " 1: only\n");
     quit();
 }
 

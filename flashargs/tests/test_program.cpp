@@ -1,6 +1,8 @@
 // The built program on stand-in partition files and MTD listings.
 #include "harness.h"
 
+#include "bootparams.h"
+
 #include <filesystem>
 
 namespace {
@@ -179,6 +181,35 @@ TEST_F(program, unwritable_and_unreadable_files)
     EXPECT_EQ(from_folder.status, 255);
     EXPECT_EQ(from_folder.err, "*Error* Error reading from file <folder>\n\n");
     EXPECT_EQ(block(3), std::string(2048, '\xFF'));
+}
+
+TEST_F(program, editor_takes_plain_input_too)
+{
+    // Without a terminal the write key is simply the next input character;
+    // the end of the input ends the editor.
+    run_result edited = run({}, "i 1 new\nw\ny\n");
+    EXPECT_EQ(edited.status, 0);
+    EXPECT_NE(edited.out.find("Boot parameters start at: 0x00fff800\n"), std::string::npos);
+    EXPECT_EQ(block_text(3), "new");
+}
+
+TEST_F(program, library_takes_paths_as_arguments)
+{
+    const std::string listing = path("proc-mtd"), pattern = path("mtdblock%d");
+    const flash_paths paths = {listing.c_str(), pattern.c_str()};
+    char device[DEVICE_PATH_SIZE] = "";
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(autodetect_mtd(device, sizeof device, paths), 0);
+    EXPECT_EQ(writebootparameters("a b", paths), 0);
+    EXPECT_EQ(writebootparameters(std::string(2048, 'x').c_str(), paths), -1);
+    char text[PARAM_BLOCK_SIZE];
+    EXPECT_EQ(readbootparameters(text, PARAM_TEXT_MAX, paths), 0);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(std::string(device), path("mtdblock3"));
+    EXPECT_STREQ(text, "a b");
+
+    write_file("proc-mtd", "mtd3: 00020000 00020000 \"Params\"\nparam");
+    EXPECT_EQ(autodetect_mtd(device, sizeof device, paths), -1);
 }
 
 // A flash failure names the operation and the failed check and ends the
