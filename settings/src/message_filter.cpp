@@ -105,6 +105,8 @@ void filter_remove(filter_obj *filters, int freq, const char *letters, const cha
 
 int message_filter_init(filter_obj *filters)
 {
+    if (!filters)
+        return 0;
     filters->freq_list = nullptr;
     filters->pattern_list = nullptr;
     filters->spare_list = nullptr;
@@ -168,6 +170,8 @@ int message_filter_add_freq(filter_obj *filters, const char *pattern)
 
 int message_filter_flush_all(filter_obj *filters)
 {
+    if (!filters)
+        return 0;
     int count = 0;
     while (filters->pattern_list) {
         GSList *head = filters->pattern_list;

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -34,8 +36,9 @@ protected:
     LogCapture log;
 };
 
-// True when the whole text matches pattern; group receives capture 1.
-bool full_match(const char *pattern, const std::string &text, std::string *group = nullptr)
+// True when the whole text matches pattern; groups receives the captures.
+bool full_match(const char *pattern, const std::string &text,
+                std::vector<std::string> *groups = nullptr)
 {
     const std::string anchored = std::string("^(?:") + pattern + ")$";
     GRegex *re = g_regex_new(anchored.c_str(), static_cast<GRegexCompileFlags>(0),
@@ -44,14 +47,27 @@ bool full_match(const char *pattern, const std::string &text, std::string *group
         return false;
     GMatchInfo *info = nullptr;
     const bool ok = g_regex_match(re, text.c_str(), static_cast<GRegexMatchFlags>(0), &info);
-    if (ok && group) {
-        gchar *captured = g_match_info_fetch(info, 1);
-        *group = captured ? captured : "";
-        g_free(captured);
+    if (ok && groups) {
+        groups->clear();
+        for (int i = 1; i < g_match_info_get_match_count(info); ++i) {
+            gchar *captured = g_match_info_fetch(info, i);
+            groups->push_back(captured ? captured : "");
+            g_free(captured);
+        }
     }
     g_match_info_free(info);
     g_regex_unref(re);
     return ok;
+}
+
+// Line n (from 1) of the filter's source, to check the line a message names.
+std::string source_line(const std::string &number)
+{
+    std::ifstream in(MESSAGE_FILTER_SOURCE);
+    std::string line;
+    for (long n = std::stol(number); n > 0 && std::getline(in, line); --n)
+        ;
+    return line;
 }
 
 const filter_entry *entry_at(GSList *list, guint index)
@@ -128,10 +144,12 @@ TEST_F(MessageFilter, ProtectsTypesABDLAndSerial00On518Only)
     ASSERT_EQ(log.lines.size(), 1u);
     EXPECT_EQ(log.lines[0].level, G_LOG_LEVEL_DEBUG);
     EXPECT_FALSE(log.lines[0].has_domain);
-    EXPECT_TRUE(full_match(
-        R"(message_filter\(\):[1-9][0-9]* - Message cannot be filtered \(B2 is A,B,D,L or B3-4 is 00\))",
-        log.lines[0].text))
+    std::vector<std::string> groups;
+    ASSERT_TRUE(full_match(
+        R"(message_filter\(\):([1-9][0-9]*) - Message cannot be filtered \(B2 is A,B,D,L or B3-4 is 00\))",
+        log.lines[0].text, &groups))
         << log.lines[0].text;
+    EXPECT_NE(source_line(groups[0]).find("Message cannot be filtered"), std::string::npos);
 
     for (const char *ident : {"FB12", "FD12", "FL12", "FE00", "F,12"})
         EXPECT_EQ(filtered(518, ident), 0) << ident;
@@ -205,10 +223,11 @@ TEST_F(MessageFilter, FlushRemovesStationAndTypeFiltersOnly)
 {
     EXPECT_EQ(message_filter_flush_all(&filters), 0);
     ASSERT_EQ(log.lines.size(), 1u);
-    const char *cleared = R"(message_filter_flush_all\(\):[1-9][0-9]* - Cleared (\d+) filters)";
-    std::string count;
-    ASSERT_TRUE(full_match(cleared, log.lines[0].text, &count)) << log.lines[0].text;
-    EXPECT_EQ(count, "0");
+    const char *cleared = R"(message_filter_flush_all\(\):([1-9][0-9]*) - Cleared (\d+) filters)";
+    std::vector<std::string> groups;
+    ASSERT_TRUE(full_match(cleared, log.lines[0].text, &groups)) << log.lines[0].text;
+    EXPECT_NE(source_line(groups[0]).find("Cleared %d filters"), std::string::npos);
+    EXPECT_EQ(groups[1], "0");
     EXPECT_EQ(log.lines[0].level, G_LOG_LEVEL_DEBUG);
 
     message_filter_add_station(&filters, 490, "K");
@@ -218,8 +237,8 @@ TEST_F(MessageFilter, FlushRemovesStationAndTypeFiltersOnly)
     log.clear();
     EXPECT_EQ(message_filter_flush_all(&filters), 3);
     ASSERT_EQ(log.lines.size(), 1u);
-    ASSERT_TRUE(full_match(cleared, log.lines[0].text, &count)) << log.lines[0].text;
-    EXPECT_EQ(count, "3");
+    ASSERT_TRUE(full_match(cleared, log.lines[0].text, &groups)) << log.lines[0].text;
+    EXPECT_EQ(groups[1], "3");
     EXPECT_EQ(filters.pattern_list, nullptr);
     EXPECT_EQ(filtered(490, "KE42"), 0);
     EXPECT_EQ(filtered(4209, "KE42"), 1);
