@@ -27,14 +27,17 @@ struct xpm_lines {
 constexpr unsigned char fill_byte = 0xA5;
 
 // Paints into a buffer of width x height pixels followed by a guard
-// area; returns the whole buffer, guard included.
+// area; returns the whole buffer, guard included, and what was printed.
 std::vector<unsigned char> paint(const xpm_lines &xpm, int width, int height, int depth,
-                                 size_t guard = 64)
+                                 std::string *printed = nullptr)
 {
-    std::vector<unsigned char> buf(static_cast<size_t>(width) * height * (depth > 0 ? depth : 1) +
-                                       guard,
-                                   fill_byte);
+    std::vector<unsigned char> buf(
+        static_cast<size_t>(width) * height * (depth > 0 ? depth : 1) + 64, fill_byte);
+    testing::internal::CaptureStdout();
     ReadXPMImage(xpm.get(), buf.data(), width, height, depth);
+    std::string out = testing::internal::GetCapturedStdout();
+    if (printed != nullptr)
+        *printed = out;
     return buf;
 }
 
@@ -55,17 +58,12 @@ bool untouched(const std::vector<unsigned char> &buf, size_t from)
 
 TEST(XpmHeader, FieldsArePrintedInOrderColsRowsColorsIdwidth)
 {
-    xpm_lines xpm({"640 240 3 1", " \tc None", ".\tc #000000", "+\tc #FFFFFF"});
-    testing::internal::CaptureStdout();
-    ReadXPMImage(xpm.get(), nullptr, 640, 240, 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "ReadXPMImage():168 - cols: 640   rows: 240   colors: 3   idwidth: 1\n");
-
-    xpm_lines other({"7 5 2 3", "abc\tc #000000", "def\tc #FFFFFF"});
-    testing::internal::CaptureStdout();
-    ReadXPMImage(other.get(), nullptr, 7, 5, 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "ReadXPMImage():168 - cols: 7   rows: 5   colors: 2   idwidth: 3\n");
+    std::string printed;
+    paint(xpm_lines({"640 240 3 1", " \tc None", ".\tc #000000", "+\tc #FFFFFF"}), 640, 1, 1,
+          &printed);
+    EXPECT_EQ(printed, "ReadXPMImage():168 - cols: 640   rows: 240   colors: 3   idwidth: 1\n");
+    paint(xpm_lines({"7 5 2 3", "abc\tc #000000", "def\tc #FFFFFF"}), 7, 5, 1, &printed);
+    EXPECT_EQ(printed, "ReadXPMImage():168 - cols: 7   rows: 5   colors: 2   idwidth: 3\n");
 }
 
 TEST(XpmHeader, MalformedHeadersPaintNothing)
@@ -85,9 +83,9 @@ TEST(XpmHeader, MalformedHeadersPaintNothing)
     for (const std::string &header : bad) {
         SCOPED_TRACE(header);
         xpm_lines xpm({header, "+\tc #FFFFFF", "++"});
-        testing::internal::CaptureStdout();
-        auto buf = paint(xpm, 2, 1, 1);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        std::string printed;
+        auto buf = paint(xpm, 2, 1, 1, &printed);
+        EXPECT_EQ(printed, "");
         EXPECT_TRUE(untouched(buf, 0));
     }
     // A null array or header line is no image either.
@@ -102,9 +100,7 @@ TEST(XpmColors, TabBeforeKeywordDefinesColourAndBlankDoesNot)
 {
     xpm_lines xpm({"5 1 5 1", ".\tc #000000", "+\tc #FFFFFF", " \tc None", "x c #123456",
                    "y\tc #ABCDEF", ".+ xy"});
-    testing::internal::CaptureStdout();
     auto buf = paint(xpm, 5, 1, 3);
-    testing::internal::GetCapturedStdout();
     EXPECT_EQ(rgb_at(buf, 0), 0x000000u);
     EXPECT_EQ(rgb_at(buf, 1), 0xFFFFFFu);
     EXPECT_EQ(rgb_at(buf, 2), 0x000000u); // None
@@ -117,9 +113,7 @@ TEST(XpmColors, OtherKeywordsAndFurtherKeywordsInTheLine)
 {
     xpm_lines xpm({"5 1 5 1", "a\tc #123456\tm #FFFFFF", "b\tm #00FF00", "c\tg4 #0000FF",
                    "d\ts symbol\tc #654321", "e\tc #ff8000", "abcde"});
-    testing::internal::CaptureStdout();
     auto buf = paint(xpm, 5, 1, 3);
-    testing::internal::GetCapturedStdout();
     EXPECT_EQ(rgb_at(buf, 0), 0x123456u); // cut at the "m" that follows
     EXPECT_EQ(rgb_at(buf, 1), 0x00FF00u);
     EXPECT_EQ(rgb_at(buf, 2), 0x0000FFu);
@@ -162,24 +156,18 @@ TEST(XpmColors, LongColourTextIsCutNotOverrun)
 {
     std::string line = "a\tc #112233" + std::string(200, ' ') + "trailing";
     xpm_lines xpm({"1 1 1 1", line, "a"});
-    testing::internal::CaptureStdout();
     auto buf = paint(xpm, 1, 1, 3);
-    testing::internal::GetCapturedStdout();
     EXPECT_EQ(rgb_at(buf, 0), 0x112233u);
     // Keyword at the very end of the line: no colour text at all.
     xpm_lines bare({"1 1 1 1", "a\tc ", "a"});
-    testing::internal::CaptureStdout();
     auto buf2 = paint(bare, 1, 1, 3);
-    testing::internal::GetCapturedStdout();
     EXPECT_EQ(rgb_at(buf2, 0), 0u);
 }
 
 TEST(XpmPixels, DepthOneLightsEveryColourButBlackAndNone)
 {
     xpm_lines xpm({"4 1 4 1", "a\tc #191919", "b\tc #000000", "c\tc None", "d\tc #000001", "abcd"});
-    testing::internal::CaptureStdout();
     auto buf = paint(xpm, 4, 1, 1);
-    testing::internal::GetCapturedStdout();
     EXPECT_EQ(buf[0], 0xFF);
     EXPECT_EQ(buf[1], 0x00);
     EXPECT_EQ(buf[2], 0x00);
@@ -190,10 +178,8 @@ TEST(XpmPixels, DepthOneLightsEveryColourButBlackAndNone)
 TEST(XpmPixels, DepthTwoAndThreeByteLayouts)
 {
     xpm_lines xpm({"2 1 2 1", "p\tc #123456", "q\tc #F00F80", "pq"});
-    testing::internal::CaptureStdout();
     auto two = paint(xpm, 2, 1, 2);
     auto three = paint(xpm, 2, 1, 3);
-    testing::internal::GetCapturedStdout();
     // Depth 2: low byte, then middle byte ORed with the top byte.
     EXPECT_EQ(two[0], 0x56);
     EXPECT_EQ(two[1], 0x34 | 0x12);
@@ -209,21 +195,14 @@ TEST(XpmPixels, DepthTwoAndThreeByteLayouts)
 TEST(XpmPixels, UnsupportedDepthWritesNothing)
 {
     xpm_lines xpm({"2 1 1 1", "+\tc #FFFFFF", "++"});
-    testing::internal::CaptureStdout();
-    for (int depth : {0, 4, -1}) {
-        std::vector<unsigned char> buf(64, fill_byte);
-        ReadXPMImage(xpm.get(), buf.data(), 2, 1, depth);
-        EXPECT_TRUE(untouched(buf, 0)) << "depth " << depth;
-    }
-    testing::internal::GetCapturedStdout();
+    for (int depth : {0, 4, -1})
+        EXPECT_TRUE(untouched(paint(xpm, 2, 1, depth), 0)) << "depth " << depth;
 }
 
 TEST(XpmPixels, ImageLandsTopLeftAndRowsStepByBufferWidth)
 {
     xpm_lines xpm({"2 2 2 2", "..\tc #000000", "##\tc #FFFFFF", "##..", "..##"});
-    testing::internal::CaptureStdout();
     auto buf = paint(xpm, 5, 3, 1);
-    testing::internal::GetCapturedStdout();
     const std::vector<unsigned char> want = {
         0xFF,      0x00,      fill_byte, fill_byte, fill_byte, //
         0x00,      0xFF,      fill_byte, fill_byte, fill_byte, //
@@ -236,9 +215,7 @@ TEST(XpmPixels, ImageLandsTopLeftAndRowsStepByBufferWidth)
 TEST(XpmPixels, MissingKeyPaintsZero)
 {
     xpm_lines xpm({"3 1 1 1", "+\tc #FFFFFF", "+?+"});
-    testing::internal::CaptureStdout();
     auto buf = paint(xpm, 3, 1, 3);
-    testing::internal::GetCapturedStdout();
     EXPECT_EQ(rgb_at(buf, 0), 0xFFFFFFu);
     EXPECT_EQ(rgb_at(buf, 1), 0u);
     EXPECT_EQ(rgb_at(buf, 2), 0xFFFFFFu);
@@ -248,9 +225,7 @@ TEST(XpmPixels, LetterCaseOfKeysIsFoldedByTheTable)
 {
     // "a" and "A" are one key to the table: the first definition wins.
     xpm_lines xpm({"2 1 2 1", "a\tc #111111", "A\tc #222222", "aA"});
-    testing::internal::CaptureStdout();
     auto buf = paint(xpm, 2, 1, 3);
-    testing::internal::GetCapturedStdout();
     EXPECT_EQ(rgb_at(buf, 0), 0x111111u);
     EXPECT_EQ(rgb_at(buf, 1), 0x111111u);
 }
@@ -258,9 +233,7 @@ TEST(XpmPixels, LetterCaseOfKeysIsFoldedByTheTable)
 TEST(XpmSafety, WideImageIsClippedToTheBuffer)
 {
     xpm_lines xpm({"6 3 1 1", "+\tc #FFFFFF", "++++++", "++++++", "++++++"});
-    testing::internal::CaptureStdout();
     auto buf = paint(xpm, 4, 2, 1);
-    testing::internal::GetCapturedStdout();
     for (size_t i = 0; i < 8; ++i)
         EXPECT_EQ(buf[i], 0xFF) << i;
     EXPECT_TRUE(untouched(buf, 8)); // neither extra columns nor the third row
@@ -281,9 +254,7 @@ TEST(XpmSafety, LongKeysBypassTheCacheButKeepTheirColours)
 {
     xpm_lines xpm({"4 1 2 7", "abcdefX\tc #010203", "abcdefY\tc #0A0B0C",
                    "abcdefXabcdefYabcdefYabcdefX"});
-    testing::internal::CaptureStdout();
     auto buf = paint(xpm, 4, 1, 3);
-    testing::internal::GetCapturedStdout();
     EXPECT_EQ(rgb_at(buf, 0), 0x010203u);
     EXPECT_EQ(rgb_at(buf, 1), 0x0A0B0Cu);
     EXPECT_EQ(rgb_at(buf, 2), 0x0A0B0Cu);
@@ -295,16 +266,12 @@ TEST(XpmSafety, TruncatedArraysStopEarly)
 {
     // The array ends inside the colour lines: no pixels at all.
     xpm_lines in_colors({"2 2 3 1", "+\tc #FFFFFF"});
-    testing::internal::CaptureStdout();
     auto a = paint(in_colors, 2, 2, 1);
-    testing::internal::GetCapturedStdout();
     EXPECT_TRUE(untouched(a, 0));
 
     // The array ends after the first row: that row only.
     xpm_lines in_rows({"2 3 1 1", "+\tc #FFFFFF", "++"});
-    testing::internal::CaptureStdout();
     auto b = paint(in_rows, 2, 3, 1);
-    testing::internal::GetCapturedStdout();
     EXPECT_EQ(b[0], 0xFF);
     EXPECT_EQ(b[1], 0xFF);
     EXPECT_TRUE(untouched(b, 2));
@@ -315,9 +282,7 @@ TEST(XpmSafety, ShortLinesAreNotOverrun)
     // A row cut short paints its missing pixels dark; a colour line
     // shorter than its key defines nothing.
     xpm_lines xpm({"3 2 2 2", "++\tc #FFFFFF", "-", "++", "++++++"});
-    testing::internal::CaptureStdout();
     auto buf = paint(xpm, 3, 2, 1);
-    testing::internal::GetCapturedStdout();
     EXPECT_EQ(std::vector<unsigned char>(buf.begin(), buf.begin() + 6),
               (std::vector<unsigned char>{0xFF, 0x00, 0x00, 0xFF, 0xFF, 0xFF}));
     EXPECT_TRUE(untouched(buf, 6));
@@ -327,10 +292,8 @@ TEST(XpmCache, NextImageDoesNotSeeTheLastImagesColours)
 {
     xpm_lines white({"1 1 1 1", ".\tc #FFFFFF", "."});
     xpm_lines black({"1 1 1 1", ".\tc #000000", "."});
-    testing::internal::CaptureStdout();
     auto a = paint(white, 1, 1, 3);
     auto b = paint(black, 1, 1, 3);
-    testing::internal::GetCapturedStdout();
     EXPECT_EQ(rgb_at(a, 0), 0xFFFFFFu);
     EXPECT_EQ(rgb_at(b, 0), 0u);
 }
