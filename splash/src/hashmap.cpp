@@ -5,6 +5,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <strings.h>
@@ -56,7 +57,9 @@ hashmap_t hashmap_create(unsigned size)
     auto *map = new (std::nothrow) hashmap_s{size, 0, nullptr, nullptr};
     if (map == nullptr)
         return nullptr;
-    map->buckets = new (std::nothrow) hashbucket_s[size]();
+    // Zeroed pages from calloc cost nothing until used, so an absurd
+    // bucket count fails or stays cheap instead of touching memory.
+    map->buckets = static_cast<hashbucket_s *>(std::calloc(size, sizeof(hashbucket_s)));
     if (map->buckets == nullptr) {
         delete map;
         return nullptr;
@@ -225,7 +228,7 @@ int hashmap_delete(hashmap_t map)
         free_entry(e);
         e = next;
     }
-    delete[] map->buckets;
+    std::free(map->buckets);
     delete map;
     return 0;
 }

@@ -27,7 +27,7 @@ void ReadXPMImage(const char *const *xpm_buffer, unsigned char *dest, int width,
 uint32_t get_color(hashmap_t colormap, const char *key);
 
 // Position of the first colour keyword ("c ", "g ", "g4 ", "m ", "b ",
-// "s ", tried in that order) in a colour specification, or null.  A
+// "s ", tried in that order) in the text of a colour line, or null.  A
 // keyword counts only where the character before it is not a blank;
 // `before` stands for the character preceding `text`.
 const char *ParseXPMColor(const char *text, char before = '\0');

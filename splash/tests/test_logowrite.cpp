@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -122,6 +123,18 @@ protected:
         for (unsigned char v : image)
             ASSERT_TRUE(v == 0x00 || v == 0xFF);
         EXPECT_TRUE(image == depth_one(xpm)) << "not the expected picture";
+        // The artwork lies within x 53..613, y 36..221 and reaches each edge.
+        int left = 640, top = 240, right = -1, bottom = -1;
+        for (int y = 0; y < 240; ++y)
+            for (int x = 0; x < 640; ++x)
+                if (image[y * 640 + x] == 0xFF) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+        EXPECT_EQ((std::vector<int>{left, top, right, bottom}),
+                  (std::vector<int>{53, 36, 613, 221}));
         expect_pattern_outside(buf, 0, image_bytes);
     }
 
