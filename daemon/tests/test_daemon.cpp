@@ -1,0 +1,270 @@
+// The launcher run as a program: usage, the starting text, what the
+// started program sees, and failures.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <grp.h>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const char usage_text[] = "Usage: daemon <PROGRAM> [ARGUMENT]...\n"
+                          "  Equivalent to calling daemon(1,0); - see daemon(3) man-page\n";
+
+struct program_result {
+    int status = -1; // exit status; -1 when killed or not run
+    std::string out;
+    std::string err;
+    std::chrono::duration<double> elapsed{};
+};
+
+// Runs the launcher with `args` in folder `cwd`; `in_child` runs in the
+// child just before exec.  Killed after 30 seconds.
+program_result run_daemon(const std::vector<std::string> &args, const std::string &cwd,
+                          const std::function<void()> &in_child = {})
+{
+    program_result r;
+    int out_pipe[2], err_pipe[2];
+    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
+        return r;
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        if (chdir(cwd.c_str()) != 0)
+            _exit(126);
+        if (in_child)
+            in_child();
+        std::vector<char *> argv{const_cast<char *>(DAEMON_BIN)};
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string *sinks[2] = {&r.out, &r.err};
+    const auto deadline = start + 30s;
+    bool killed = false;
+    while (pid > 0 && (fds[0].fd >= 0 || fds[1].fd >= 0)) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            kill(pid, SIGKILL);
+            killed = true;
+            break;
+        }
+        if (poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            char buf[4096];
+            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+            }
+        }
+    }
+    for (pollfd &p : fds)
+        if (p.fd >= 0)
+            close(p.fd);
+    int wstatus = 0;
+    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && !killed && WIFEXITED(wstatus))
+        r.status = WEXITSTATUS(wstatus);
+    r.elapsed = std::chrono::steady_clock::now() - start;
+    return r;
+}
+
+std::string link_target(const std::string &path)
+{
+    char buf[4096];
+    ssize_t n = readlink(path.c_str(), buf, sizeof buf - 1);
+    return n < 0 ? std::string() : std::string(buf, static_cast<size_t>(n));
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Live processes whose working folder is `dir`.
+std::vector<pid_t> processes_in(const std::string &dir)
+{
+    std::vector<pid_t> pids;
+    DIR *proc = opendir("/proc");
+    if (proc == nullptr)
+        return pids;
+    while (dirent *e = readdir(proc)) {
+        char *end = nullptr;
+        long pid = std::strtol(e->d_name, &end, 10);
+        if (pid <= 0 || *end != '\0')
+            continue;
+        if (link_target("/proc/" + std::string(e->d_name) + "/cwd") == dir)
+            pids.push_back(static_cast<pid_t>(pid));
+    }
+    closedir(proc);
+    return pids;
+}
+
+// Session id: field 6 of /proc/PID/stat, after the parenthesised name.
+long session_of(pid_t pid)
+{
+    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    size_t close_paren = stat.rfind(')');
+    if (close_paren == std::string::npos)
+        return -1;
+    std::istringstream rest(stat.substr(close_paren + 2));
+    std::string state;
+    long ppid = 0, pgrp = 0, session = -1;
+    rest >> state >> ppid >> pgrp >> session;
+    return session;
+}
+
+// A private working folder; whatever still runs in it is ended at the end.
+class LauncherFolder : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/daemon-test.XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+    }
+
+    void TearDown() override
+    {
+        for (pid_t pid : processes_in(dir))
+            kill(pid, SIGKILL);
+        wait_until([&] { return processes_in(dir).empty(); });
+        DIR *d = opendir(dir.c_str());
+        while (dirent *e = d ? readdir(d) : nullptr)
+            if (e->d_name[0] != '.')
+                unlink((dir + "/" + e->d_name).c_str());
+        if (d)
+            closedir(d);
+        rmdir(dir.c_str());
+    }
+
+    // Polls `done` for up to ten seconds.
+    static bool wait_until(const std::function<bool()> &done)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(20ms);
+        }
+        return true;
+    }
+
+    std::string dir;
+};
+
+} // namespace
+
+TEST_F(LauncherFolder, UsageWithoutArgumentsOrWithHelpFirst)
+{
+    for (const auto &args : {std::vector<std::string>{}, std::vector<std::string>{"-h"},
+                             std::vector<std::string>{"-h", "sleep", "100"}}) {
+        program_result r = run_daemon(args, dir);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, usage_text);
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_TRUE(processes_in(dir).empty());
+}
+
+TEST_F(LauncherFolder, SleepRunsDetachedInItsOwnSession)
+{
+    program_result r = run_daemon({"sleep", "100"}, dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "Starting: \n  sleep 100 \nin daemon-mode...\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_GE(r.elapsed.count(), 0.95); // gives the program a second
+
+    std::vector<pid_t> found;
+    ASSERT_TRUE(wait_until([&] {
+        found = processes_in(dir);
+        return !found.empty();
+    })) << "no process runs in " << dir;
+    ASSERT_EQ(found.size(), 1u);
+    const pid_t pid = found[0];
+    const std::string proc = "/proc/" + std::to_string(pid);
+    EXPECT_EQ(read_file(proc + "/comm"), "sleep\n");
+    EXPECT_EQ(read_file(proc + "/cmdline"), std::string("sleep\0" "100\0", 10));
+    EXPECT_EQ(session_of(pid), pid) << "not the leader of its own session";
+    EXPECT_NE(session_of(pid), static_cast<long>(getsid(0)));
+    for (int fd = 0; fd <= 2; ++fd)
+        EXPECT_EQ(link_target(proc + "/fd/" + std::to_string(fd)), "/dev/null") << "fd " << fd;
+
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    EXPECT_TRUE(wait_until([&] { return processes_in(dir).empty(); }));
+}
+
+TEST_F(LauncherFolder, ArgumentsAndFolderArePassedOn)
+{
+    // Only the first argument is examined: a later -h goes to the program.
+    program_result r =
+        run_daemon({"sh", "-c", "echo \"$0 $*\" > args.txt", "prog", "a b", "-h"}, dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "Starting: \n  sh -c echo \"$0 $*\" > args.txt prog a b -h \nin daemon-mode...\n");
+    const std::string file = dir + "/args.txt";
+    EXPECT_TRUE(wait_until([&] { return read_file(file) == "prog a b -h\n"; }))
+        << "got \"" << read_file(file) << "\"";
+}
+
+TEST_F(LauncherFolder, MissingProgramFailsSilently)
+{
+    program_result r = run_daemon({"no-such-program-for-the-launcher", "x"}, dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "Starting: \n  no-such-program-for-the-launcher x \nin daemon-mode...\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(wait_until([&] { return processes_in(dir).empty(); }))
+        << "something still runs in " << dir;
+}
+
+TEST_F(LauncherFolder, FailedForkIsReported)
+{
+    // A user allowed no processes at all cannot fork; root is exempt from
+    // the limit, so root runs the launcher as "nobody".
+    const uid_t nobody = 65534;
+    program_result r = run_daemon({"sleep", "100"}, dir, [&] {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 ||
+                               setuid(nobody) != 0))
+            _exit(125);
+        rlimit none{0, 0};
+        if (setrlimit(RLIMIT_NPROC, &none) != 0)
+            _exit(125);
+    });
+    if (r.status == 125)
+        GTEST_SKIP() << "cannot take away the right to create processes here";
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("daemon: cannot start sleep: "), std::string::npos) << r.err;
+    EXPECT_TRUE(processes_in(dir).empty());
+}
