@@ -1,0 +1,200 @@
+// navsynth: writes a NAVTEX recording in the device's sample stream.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "navsynth.h"
+
+namespace {
+
+const char kUsage[] =
+	"usage: navsynth [options] -o recording\n"
+	"Writes NAVTEX transmissions as the radio device's sample stream.\n"
+	"  -o file   output recording ('-' for standard output)\n"
+	"  -c n      number of channels, 1 to 4 (default 3)\n"
+	"  -r rate   frames per second (default 1707.65, the board's rate)\n"
+	"  -s seed   random seed (default 1)\n"
+	"  -p sec    phasing before each transmission (default 5)\n"
+	"  -e sec    idle signal closing each transmission (default 2)\n"
+	"  -g sec    noise before, between and after transmissions (default 1)\n"
+	"  -j        send all messages of a channel as one transmission\n"
+	"Per channel, applying to the channel last chosen with -k (default 0):\n"
+	"  -k ch     choose channel ch (0 to count-1)\n"
+	"  -m file   message file; each message ending in a line NNNN is one\n"
+	"            transmission\n"
+	"  -t text   message text given on the command line\n"
+	"  -a amp    tone amplitude in sample units (default 785)\n"
+	"  -n snr    signal-to-noise ratio in dB in a 500 Hz band (default clean)\n"
+	"  -f hz     carrier frequency offset (default 0)\n"
+	"  -b ppm    bit-rate error in parts per million (default 0)\n"
+	"  -F hz     Rayleigh fading with this Doppler spread (default none)\n"
+	"  -N sigma  noise deviation of a channel without messages (default 20)\n";
+
+bool to_double(const char *s, double &out)
+{
+	char *end = nullptr;
+	errno = 0;
+	double v = strtod(s, &end);
+	if (end == s || *end != '\0' || errno != 0 || !std::isfinite(v))
+		return false;
+	out = v;
+	return true;
+}
+
+[[noreturn]] void fail(const std::string &msg)
+{
+	fprintf(stderr, "navsynth: %s\n", msg.c_str());
+	exit(1);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	navsynth::Config cfg;
+	cfg.chan.resize(4);
+	std::string output;
+	bool join = false;
+	int sel = 0;
+	std::string texts[4];
+	bool have_text[4] = {false, false, false, false};
+
+	int opt;
+	while ((opt = getopt(argc, argv, "o:c:r:s:p:e:g:jk:m:t:a:n:f:b:F:N:h")) != -1) {
+		double v = 0;
+		auto num = [&](const char *what) {
+			if (!to_double(optarg, v))
+				fail(std::string("bad number for -") + what + ": '" + optarg + "'");
+			return v;
+		};
+		switch (opt) {
+		case 'o': output = optarg; break;
+		case 'c':
+			num("c");
+			if (v != std::floor(v) || v < 1 || v > 4)
+				fail("the channel count must be 1 to 4");
+			cfg.channels = static_cast<int>(v);
+			break;
+		case 'r':
+			num("r");
+			if (v < 100 || v > 100000)
+				fail("the rate must be 100 to 100000 frames per second");
+			cfg.rate = v;
+			break;
+		case 's':
+			num("s");
+			if (v < 0 || v != std::floor(v))
+				fail("the seed must be a whole number of 0 or more");
+			cfg.seed = static_cast<uint64_t>(v);
+			break;
+		case 'p':
+			cfg.phasing_s = num("p");
+			if (cfg.phasing_s < 0 || cfg.phasing_s > 3600)
+				fail("the phasing length must be 0 to 3600 seconds");
+			break;
+		case 'e':
+			cfg.idle_s = num("e");
+			if (cfg.idle_s < 0 || cfg.idle_s > 3600)
+				fail("the idle length must be 0 to 3600 seconds");
+			break;
+		case 'g':
+			cfg.gap_s = num("g");
+			if (cfg.gap_s < 0 || cfg.gap_s > 3600)
+				fail("the gap must be 0 to 3600 seconds");
+			break;
+		case 'j': join = true; break;
+		case 'k':
+			num("k");
+			if (v != std::floor(v) || v < 0 || v > 3)
+				fail("the channel must be 0 to 3");
+			sel = static_cast<int>(v);
+			break;
+		case 'm': {
+			std::ifstream f(optarg, std::ios::binary);
+			if (!f)
+				fail(std::string("cannot read message file ") + optarg + ": " + strerror(errno));
+			std::ostringstream ss;
+			ss << f.rdbuf();
+			texts[sel] += ss.str();
+			have_text[sel] = true;
+			break;
+		}
+		case 't':
+			texts[sel] += optarg;
+			if (!texts[sel].empty() && texts[sel].back() != '\n')
+				texts[sel] += '\n';
+			have_text[sel] = true;
+			break;
+		case 'a':
+			cfg.chan[sel].amplitude = num("a");
+			if (v < 0 || v > 16000)
+				fail("the amplitude must be 0 to 16000");
+			break;
+		case 'n': cfg.chan[sel].snr_db = num("n"); break;
+		case 'f':
+			cfg.chan[sel].offset_hz = num("f");
+			if (std::fabs(v) > 400)
+				fail("the frequency offset must be within +-400 Hz");
+			break;
+		case 'b':
+			cfg.chan[sel].ppm = num("b");
+			if (std::fabs(v) > 100000)
+				fail("the bit-rate error must be within +-100000 ppm");
+			break;
+		case 'F':
+			cfg.chan[sel].fading_hz = num("F");
+			if (v < 0 || v > 100)
+				fail("the fading spread must be 0 to 100 Hz");
+			break;
+		case 'N':
+			cfg.chan[sel].noise_only_sigma = num("N");
+			if (v < 0 || v > 16000)
+				fail("the noise deviation must be 0 to 16000");
+			break;
+		case 'h':
+			fputs(kUsage, stdout);
+			return 0;
+		default:
+			fputs(kUsage, stderr);
+			return 2;
+		}
+	}
+	if (optind < argc)
+		fail(std::string("unexpected argument '") + argv[optind] + "' (see -h)");
+	if (output.empty()) {
+		fputs(kUsage, stderr);
+		fail("no output file given (-o)");
+	}
+	for (int ch = 0; ch < 4; ch++) {
+		if (have_text[ch] && ch >= cfg.channels)
+			fail("messages given for channel " + std::to_string(ch) + " but only " +
+			     std::to_string(cfg.channels) + " channels are written");
+		if (!have_text[ch])
+			continue;
+		if (join)
+			cfg.chan[ch].transmissions = {texts[ch]};
+		else
+			cfg.chan[ch].transmissions = navsynth::split_messages(texts[ch]);
+	}
+	cfg.chan.resize(static_cast<size_t>(cfg.channels));
+
+	FILE *out = output == "-" ? stdout : fopen(output.c_str(), "wb");
+	if (!out)
+		fail("cannot create " + output + ": " + strerror(errno));
+	std::string err = navsynth::write_recording(cfg, out, output == "-" ? nullptr : stderr);
+	if (output != "-" && fclose(out) != 0 && err.empty())
+		err = std::string("write failed: ") + strerror(errno);
+	if (!err.empty()) {
+		if (output != "-")
+			unlink(output.c_str());
+		fail(err);
+	}
+	return 0;
+}

@@ -1,0 +1,106 @@
+// NAVTEX transmitter model: message texts in, a recording in the device's
+// sample stream out.
+//
+// Each channel gets its transmissions (phasing, the message text with
+// letters/figures shifts and the DX/RX time diversity, closing idle
+// signals) as continuous-phase FSK at 100 baud, +-85 Hz around the
+// channel centre (a 1 bit is the upper tone), in complex baseband.
+// Amplitude, noise (SNR in a 500 Hz band), carrier offset, bit-rate error
+// and Rayleigh fading are per channel.  Output frames follow the stream
+// layout: per channel a Q word then an I word, unsigned 15-bit around
+// 16384, bit 15 set on the last word of every 64th frame.  Seeded, so
+// every run with the same settings writes the same bytes.
+#ifndef NAVSYNTH_H
+#define NAVSYNTH_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace navsynth {
+
+// Seven-unit code points, bit 0 sent first; each has four 1 bits.
+enum class Case { letters, figures };
+
+struct Code {
+	uint8_t bits;     // bit j = unit j of the character as sent
+};
+
+// Control signals of the code.
+Code code_letters();  // letters shift
+Code code_figures();  // figures shift
+Code code_alpha();    // idle signal alpha (phasing signal 2)
+Code code_beta();     // idle signal beta
+Code code_rq();       // phasing signal 1
+
+// Result of turning a text into code points.
+struct Encoded {
+	std::vector<Code> codes;
+	std::string error; // empty when the text could be encoded
+};
+
+// Translates text into code points, inserting shifts where the case must
+// change; a newline becomes carriage return + line feed, lower-case
+// letters are sent as upper case.  Starts in letters case.
+Encoded encode_text(const std::string &text);
+
+// The sent order of one transmission: DX and RX slots alternate, the RX
+// slot carrying the character sent five positions earlier.  `phasing`
+// first copies of phasing signal 1 (with phasing signal 2 in the RX slots)
+// open it; `idle` alpha signals close it.
+std::vector<Code> interleave(const std::vector<Code> &text, int phasing, int idle);
+
+// Splits a message file into transmissions, one per message ended by a line
+// "NNNN"; text after the last one forms a further transmission.
+std::vector<std::string> split_messages(const std::string &file_text);
+
+struct ChannelConfig {
+	std::vector<std::string> transmissions; // texts; empty: noise only
+	double amplitude = 785.0;               // tone peak, sample units
+	double snr_db = 1e9;                    // in a 500 Hz band; huge = clean
+	double offset_hz = 0.0;                 // carrier offset
+	double ppm = 0.0;                       // bit-rate error
+	double fading_hz = 0.0;                 // Doppler spread, 0 = none
+	double noise_only_sigma = 20.0;         // noise of a channel with no signal
+};
+
+struct Config {
+	int channels = 3;
+	double rate = 1707.65;    // frames per second
+	uint64_t seed = 1;
+	double phasing_s = 5.0;   // phasing before each transmission
+	double idle_s = 2.0;      // alpha signals closing each transmission
+	double gap_s = 1.0;       // noise before, between and after transmissions
+	std::vector<ChannelConfig> chan;
+};
+
+// Deterministic normal deviates (Box-Muller on a 64-bit generator), so a
+// seed gives the same recording on every platform.
+class Gauss {
+public:
+	explicit Gauss(uint64_t seed);
+	double uniform(); // (0, 1)
+	double next();    // mean 0, deviation 1
+private:
+	uint64_t state_;
+	bool have_spare_ = false;
+	double spare_ = 0.0;
+};
+
+// Baseband generator of one channel: a sequence of sample pairs.
+struct ChannelSignal {
+	std::vector<float> i, q;
+};
+
+// Builds a channel's samples (before quantisation), going on with noise
+// up to `pad_to` frames.  Returns an error text, empty on success.
+std::string render_channel(const Config &cfg, int ch, ChannelSignal &out, size_t pad_to);
+
+// Writes the recording; progress goes to `progress` when not null.
+// Returns an error text, empty on success.
+std::string write_recording(const Config &cfg, FILE *out, FILE *progress);
+
+} // namespace navsynth
+
+#endif
