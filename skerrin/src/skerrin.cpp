@@ -287,7 +287,9 @@ int skerrin_main(int narg, char **argp)
 	}
 	obj->copy_fd = -1;
 	if (have_copy) {
-		obj->copy_fd = open(copy_path_buf, O_WRONLY | O_CREAT | O_LARGEFILE, 0777);
+		// Never truncated; appending keeps an older recording whole instead
+		// of overwriting its start and leaving a mixed file.
+		obj->copy_fd = open(copy_path_buf, O_WRONLY | O_CREAT | O_APPEND | O_LARGEFILE, 0777);
 		if (obj->copy_fd < 0) {
 			int e = errno;
 			fprintf(stderr, "%s: Error opening file: %s\n\n", "main", copy_path_buf);
