@@ -1,4 +1,5 @@
 // navsynth: writes a NAVTEX recording in the device's sample stream.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -184,6 +185,13 @@ int main(int argc, char **argv)
 			cfg.chan[ch].transmissions = navsynth::split_messages(texts[ch]);
 	}
 	cfg.chan.resize(static_cast<size_t>(cfg.channels));
+	// Refuse unsendable texts before the output is touched.
+	for (int ch = 0; ch < cfg.channels; ch++)
+		for (size_t t = 0; t < cfg.chan[ch].transmissions.size(); t++) {
+			navsynth::Encoded e = navsynth::encode_text(cfg.chan[ch].transmissions[t]);
+			if (!e.error.empty())
+				fail("channel " + std::to_string(ch) + ", message " + std::to_string(t + 1) + ": " + e.error);
+		}
 
 	FILE *out = output == "-" ? stdout : fopen(output.c_str(), "wb");
 	if (!out)
@@ -192,7 +200,9 @@ int main(int argc, char **argv)
 	if (output != "-" && fclose(out) != 0 && err.empty())
 		err = std::string("write failed: ") + strerror(errno);
 	if (!err.empty()) {
-		if (output != "-")
+		// Only a partial recording is removed, never a device or pipe.
+		struct stat st;
+		if (output != "-" && stat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode))
 			unlink(output.c_str());
 		fail(err);
 	}

@@ -2,7 +2,9 @@
 // and the stream layout of the written recording.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <complex>
@@ -250,25 +252,36 @@ TEST(NavsynthStream, ShortChannelsAreFilledWithTheirNoiseToTheCommonLength)
 TEST(NavsynthProgram, RefusesBadSettingsWithAClearMessage)
 {
 	int st = 0;
-	std::string out = run("-o /dev/null -c 5", st);
+	std::string out = run("-o /tmp/navsynth_unused.raw -c 5", st);
 	EXPECT_NE(WEXITSTATUS(st), 0);
 	EXPECT_NE(out.find("channel count must be 1 to 4"), std::string::npos) << out;
 
-	out = run("-o /dev/null -a loud", st);
+	out = run("-o /tmp/navsynth_unused.raw -a loud", st);
 	EXPECT_NE(WEXITSTATUS(st), 0);
 	EXPECT_NE(out.find("bad number for -a: 'loud'"), std::string::npos) << out;
 
-	out = run("-k 3 -t HELLO -o /dev/null", st);
+	out = run("-k 3 -t HELLO -o /tmp/navsynth_unused.raw", st);
 	EXPECT_NE(WEXITSTATUS(st), 0);
 	EXPECT_NE(out.find("only 3 channels"), std::string::npos) << out;
 
-	out = run("-m /nonexistent/msgs.txt -o /dev/null", st);
+	out = run("-m /nonexistent/msgs.txt -o /tmp/navsynth_unused.raw", st);
 	EXPECT_NE(WEXITSTATUS(st), 0);
 	EXPECT_NE(out.find("cannot read message file /nonexistent/msgs.txt"), std::string::npos) << out;
 
-	out = run("-t 'PRICE: 5$' -o /dev/null", st);
+	// An unsendable text is refused before the output is touched: an
+	// existing file keeps its contents, and a device is never removed.
+	char path[] = "/tmp/navsynth_keepXXXXXX";
+	int fd = mkstemp(path);
+	ASSERT_GE(fd, 0);
+	ASSERT_EQ(write(fd, "keep", 4), 4);
+	close(fd);
+	out = run(std::string("-t 'PRICE: 5$' -o ") + path, st);
 	EXPECT_NE(WEXITSTATUS(st), 0);
 	EXPECT_NE(out.find("message 1: cannot send character '$'"), std::string::npos) << out;
+	struct stat sb;
+	ASSERT_EQ(stat(path, &sb), 0);
+	EXPECT_EQ(sb.st_size, 4);
+	unlink(path);
 
 	out = run("-c 1", st);
 	EXPECT_NE(WEXITSTATUS(st), 0);
