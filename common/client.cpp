@@ -65,7 +65,9 @@ int client_connect(const char *host, int port, int timeout_ms, std::string *err)
 		set_err(err, std::string("cannot resolve ") + host + ": " + gai_strerror(rc));
 		return -1;
 	}
-	int fd = socket(AF_INET, SOCK_STREAM, 0);
+	// Not handed on to programs the caller starts: they would keep the
+	// connection open after the caller closes it.
+	int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
 	if (fd < 0) {
 		set_err(err, std::string("socket: ") + strerror(errno));
 		freeaddrinfo(res);
