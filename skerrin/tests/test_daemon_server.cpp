@@ -108,9 +108,12 @@ TEST_F(Served, PortInUseDecodingGoesOn)
 	sockaddr_in a{};
 	a.sin_family = AF_INET;
 	a.sin_addr.s_addr = htonl(INADDR_ANY);
-	a.sin_port = htons(static_cast<uint16_t>(port));
+	a.sin_port = 0;
 	ASSERT_EQ(bind(busy, reinterpret_cast<sockaddr *>(&a), sizeof(a)), 0);
 	ASSERT_EQ(listen(busy, 1), 0);
+	socklen_t l = sizeof(a);
+	getsockname(busy, reinterpret_cast<sockaddr *>(&a), &l);
+	port = ntohs(a.sin_port);
 	std::string x = dir.file("x.raw");
 	auto d = start({"-C", x, "-x", "0", "-i", quiet(2)});
 	EXPECT_EQ(d->wait(std::chrono::seconds(60)), 0);
