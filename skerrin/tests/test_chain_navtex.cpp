@@ -179,18 +179,6 @@ protected:
 
 } // namespace
 
-TEST(ChainSynth, TextEncodingInsertsShifts)
-{
-	const std::vector<int> syms = encode_text("A1 B.\r\n");
-	const std::vector<int> expected = {0, kFigs, 16, 30, kLtrs, 1, kFigs, 12, 26, 27};
-	EXPECT_EQ(syms, expected);
-	const std::vector<int> s = broadcast({5, 6, 7}, 2, 3);
-	// First copies C C F G H A A A, repetitions two first copies later.
-	const std::vector<int> want = {kIdleC, kIdleA, kIdleC, kIdleA, 5, kIdleA, 6, kIdleA, 7, 5,
-				       kIdleA, 6, kIdleA, 7, kIdleA, kIdleA};
-	EXPECT_EQ(s, want);
-}
-
 TEST_F(ChainTest, CleanBroadcastIsQueuedAndEndsTheLock)
 {
 	Chain chain(1);

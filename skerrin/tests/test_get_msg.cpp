@@ -49,19 +49,6 @@ protected:
 
 } // namespace
 
-TEST_F(GtMsg, InitState)
-{
-	gt_msg_obj o{};
-	o.time = 5;
-	gt_msg_init(&o, 490, 1);
-	EXPECT_EQ(o.freq, 490);
-	EXPECT_EQ(o.dbg_print, 1);
-	EXPECT_EQ(o.max_err, 100.0);
-	EXPECT_EQ(o.time, 0);
-	EXPECT_EQ(o.message, nullptr);
-	EXPECT_EQ(std::string(o.shrt_buf, 4), std::string(4, '\0'));
-}
-
 TEST_F(GtMsg, CompleteMessageIsQueuedWithIdTextFrequencyTimeAndLevel)
 {
 	obj.time = 1600000000;
