@@ -135,8 +135,10 @@ static void detect_pha_crossing(struct pha_obj *det_obj, int n)
 	if (det_obj->iseq < 4)
 		return;
 
-	det_obj->avgpos = (det_obj->avgpos + det_obj->shifts[0] + det_obj->shifts[1] +
-			   det_obj->shifts[2] + det_obj->shifts[3]) / 4;
+	// Deviations grow with the wait for a crossing; keep the sum in range.
+	const int64_t sum = static_cast<int64_t>(det_obj->avgpos) + det_obj->shifts[0] + det_obj->shifts[1] +
+			    det_obj->shifts[2] + det_obj->shifts[3];
+	det_obj->avgpos = static_cast<int>(sum / 4);
 	for (int k = 0; k < 4; k++) {
 		if (out_of_tolerance(det_obj->shifts[k])) {
 			det_obj->idle = 1;
