@@ -312,6 +312,9 @@ int skerrin_main(int narg, char **argp)
 		fprintf(stderr, "%s: Failure starting socket: %s\n", "main", strerror(rc));
 		exit(-1);
 	}
+	// Never joined: when the server ends early (a port in use) its
+	// resources go back at once instead of waiting for the process's end.
+	pthread_detach(server);
 
 	int frames = decode_i_q_sig(obj);
 	if (frames < 0) {

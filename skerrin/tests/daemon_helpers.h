@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -123,7 +124,7 @@ struct RunResult {
 inline RunResult run(const std::vector<std::string> &args, const std::string &cwd,
 		     std::chrono::seconds limit = std::chrono::seconds(60))
 {
-	static int serial = 0;
+	static std::atomic<int> serial{0};
 	RunResult r;
 	std::string tag = std::to_string(getpid()) + "_" + std::to_string(serial++);
 	std::string outp = cwd + "/.out_" + tag, errp = cwd + "/.err_" + tag;

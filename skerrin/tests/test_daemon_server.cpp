@@ -33,6 +33,11 @@ struct Served : ::testing::Test {
 		EXPECT_TRUE(bg->started());
 		return bg;
 	}
+	// Race reports of a ThreadSanitizer build arrive while the daemon runs.
+	static void no_race(th::Background &d)
+	{
+		EXPECT_EQ(d.err().find("ThreadSanitizer"), std::string::npos) << d.err();
+	}
 	bool wait_listening()
 	{
 		std::string err;
@@ -81,6 +86,7 @@ TEST_F(Served, StatusEmptyQueueErrorAndExit)
 	EXPECT_EQ(ex.out, "");
 	// Still serving, still decoding.
 	EXPECT_EQ(client({"getmsg"}).out, "GETMSG:\n");
+	no_race(*d);
 }
 
 TEST_F(Served, SecondClientWaitsUntilFirstLeaves)
@@ -100,6 +106,7 @@ TEST_F(Served, SecondClientWaitsUntilFirstLeaves)
 	th::RunResult r = second.get();
 	EXPECT_EQ(r.status, 0) << r.err << "|" << r.out << "|" << d->err();
 	EXPECT_EQ(th::count(r.out, "ST:IDLE"), 3);
+	no_race(*d);
 }
 
 TEST_F(Served, PortInUseDecodingGoesOn)
@@ -150,6 +157,15 @@ TEST_F(Served, DecodedMessageFetchedOnce)
 	th::write_file(rec, th::read_file(rec) + tail);
 	auto d = start({"-s", "100", "-t", "1636228800", "-i", rec});
 	ASSERT_TRUE(wait_listening());
+	// Status asked while the channel locks, receives and lets go.
+	auto status = std::async(std::launch::async, [this] {
+		std::string seen;
+		for (int k = 0; k < 40; k++) {
+			seen += client({"status"}).out;
+			std::this_thread::sleep_for(std::chrono::milliseconds(50));
+		}
+		return seen;
+	});
 
 	th::RunResult got = client({"-T", "30", "-i", "100", "poll", "1"});
 	EXPECT_EQ(got.status, 0) << got.err;
@@ -162,6 +178,10 @@ TEST_F(Served, DecodedMessageFetchedOnce)
 	EXPECT_GE(when, 1636228800 + 3);
 	EXPECT_LE(when, 1636228800 + 8);
 	EXPECT_EQ(client({"getmsg"}).out, "GETMSG:\n");
+	std::string seen = status.get();
+	EXPECT_NE(seen.find("FREQ:518,ST:RCV,"), std::string::npos) << seen;
+	EXPECT_EQ(th::count(seen, "FREQ:490,ST:IDLE,"), 40);
+	no_race(*d);
 }
 #endif
 
