@@ -153,6 +153,9 @@ int skerrin_all_set(skerrin_all *self, int option, void *p_value)
 
 int daemonize()
 {
+	// Text still buffered would otherwise be written twice, by the
+	// parent's exit and again by the child.
+	fflush(nullptr);
 	pid_t pid = fork();
 	if (pid < 0)
 		exit(1);

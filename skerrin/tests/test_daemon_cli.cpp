@@ -167,4 +167,21 @@ TEST_F(Cli, UnconvertedNumbersLeaveDefaults)
 	EXPECT_NE(r.out.find("Export_cha set to -1\n"), std::string::npos);
 }
 
+TEST_F(Cli, DetachedDaemonGoesOnAndPrintsOnce)
+{
+	// Without -f the starter returns at once; the detached child decodes,
+	// with everything printed before the split written only once.
+	th::Background d({SKERRIN_BIN, "-p", "0", "-i", empty_rec()}, dir.path().string());
+	ASSERT_TRUE(d.started());
+	EXPECT_EQ(d.wait(std::chrono::seconds(30)), 0);
+	std::string out;
+	for (int k = 0; k < 1000 && out.find("Messages waiting...") == std::string::npos; k++) {
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+		out = d.out();
+	}
+	EXPECT_NE(out.find("Messages waiting...\n"), std::string::npos);
+	EXPECT_EQ(th::count(out, "idelay : 5\n"), 3) << out;
+	EXPECT_EQ(th::count(out, "Export_cha set to -1\n"), 1);
+}
+
 #endif
