@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -18,6 +19,7 @@ namespace {
 // After a reply looks whole, wait this long for stragglers before
 // returning; a reply the daemon sends in one piece needs none.
 constexpr int kQuietMs = 50;
+constexpr int kUnknownQuietMs = 500;
 
 void set_err(std::string *err, const std::string &what)
 {
@@ -147,19 +149,24 @@ int client_request(int fd, const std::string &request, std::string *reply, int t
 	const long long deadline = now_ms() + timeout_ms;
 	for (;;) {
 		long long left = deadline - now_ms();
-		int wait = reply_complete(*reply) ? kQuietMs : static_cast<int>(left > 0 ? left : 0);
+		if (left < 0)
+			left = 0;
+		// The protocol has no length field: a reply is over when it reads
+		// as whole and nothing follows, or after a longer quiet spell when
+		// its form is unknown (servers may differ in their replies).
+		long long wait = left;
+		if (!reply->empty())
+			wait = std::min(left, static_cast<long long>(reply_complete(*reply) ? kQuietMs
+											      : kUnknownQuietMs));
 		std::string e;
-		int n = client_read_some(fd, reply, wait, &e);
+		int n = client_read_some(fd, reply, static_cast<int>(wait), &e);
 		if (n == 0)
 			return reply->empty() ? 1 : 0;
 		if (n < 0) {
-			if (!reply->empty() && (reply_complete(*reply) || left <= 0))
+			if (!reply->empty())
 				return 0;
-			if (reply->empty())
-				set_err(err, e);
-			else
-				set_err(err, "incomplete reply: " + e);
-			return reply->empty() ? -1 : 0;
+			set_err(err, e);
+			return -1;
 		}
 	}
 }

@@ -13,7 +13,8 @@ int client_connect(const char *host, int port, int timeout_ms, std::string *err)
 // Sends `request` and reads its reply into *reply.  The reply is complete
 // when it is a known whole reply (an empty GETMSG header, a message ending
 // in its TIME line, the error line, a status list) followed by a short
-// quiet spell, or when the server closes.  Returns 0 with a reply, 1 when
+// quiet spell, any other text followed by a longer one (half a second), or
+// when the server closes.  Returns 0 with a reply, 1 when
 // the server closed the connection without replying (as after EXIT), -1 on
 // error or when nothing came within timeout_ms (*err says which).
 int client_request(int fd, const std::string &request, std::string *reply, int timeout_ms,
