@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
+#include "replies.h"
 
 namespace {
 
@@ -111,9 +111,10 @@ TEST_F(FeedmockProgram, StructuredRunToTwoClients)
 				500);
 		}
 		std::vector<std::string> ids;
-		std::regex msg("GETMSG:\n490\nZCZC\n([A-Z]{2}[0-9]{2})\n");
-		for (std::sregex_iterator it(got.begin(), got.end(), msg), e; it != e; ++it)
-			ids.push_back((*it)[1]);
+		for (const auto &m : th::split_replies(got)) {
+			EXPECT_EQ(m.freq, "490");
+			ids.push_back(m.id);
+		}
 		EXPECT_EQ(ids, (std::vector<std::string>{"AX00", "AY01", "BX02", "BY03"}));
 		EXPECT_EQ(count_of(got, "GETMSG:\n"), 4u);
 	}

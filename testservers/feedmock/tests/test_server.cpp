@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <regex>
+#include "replies.h"
 #include <set>
 #include <thread>
 
@@ -148,11 +148,10 @@ TEST_F(FeedmockServer, StructuredTrafficReachesEveryClientOnce)
 	for (const th::Conn *c : {&a, &b}) {
 		std::string got = fetch(*c, 4, 10000);
 		std::vector<std::string> ids;
-		std::regex msg("GETMSG:\n518\nZCZC\n([A-Z]{2}[0-9]{2})\n([^]*?)NNNN\n");
-		for (std::sregex_iterator it(got.begin(), got.end(), msg), e; it != e; ++it) {
-			ids.push_back((*it)[1]);
-			std::string body = (*it)[2];
-			EXPECT_TRUE(body == sample_texts[0] || body == sample_texts[1]);
+		for (const auto &m : th::split_replies(got)) {
+			EXPECT_EQ(m.freq, "518");
+			ids.push_back(m.id);
+			EXPECT_TRUE(m.body == sample_texts[0] || m.body == sample_texts[1]);
 		}
 		EXPECT_EQ(ids, (std::vector<std::string>{"AX00", "AY01", "BX02", "BY03"}))
 			<< got;
@@ -179,17 +178,21 @@ TEST_F(FeedmockServer, RandomTrafficWithLeadIn)
 	while (count_of(got, "NNNN\n") < 3 && th::Clock::now() < end) {
 		watcher.send_text("GETSTATUS");
 		std::string st = watcher.read_until(ends_status, 1000);
-		std::smatch m;
-		if (std::regex_search(st, m, std::regex("FREQ:([0-9]+),ST:RCV")))
-			receiving.insert(m[1]);
+		size_t rcv = st.find(",ST:RCV");
+		if (rcv != std::string::npos) {
+			size_t f = st.rfind("FREQ:", rcv) + 5;
+			receiving.insert(st.substr(f, rcv - f));
+		}
 		EXPECT_LE(count_of(st, "RCV"), 1u) << st;
 		got += fetch(c, count_of(got, "NNNN\n") + 1, 20);
 	}
-	const std::regex msg("GETMSG:\n(490|518|4209)\nZCZC\n[A-Y]{2}[0-9]{2}\n");
-	EXPECT_EQ(std::distance(std::sregex_iterator(got.begin(), got.end(), msg),
-				std::sregex_iterator()),
-		  3)
-		<< got;
+	auto msgs = th::split_replies(got);
+	EXPECT_EQ(msgs.size(), 3u) << got;
+	for (const auto &m : msgs) {
+		EXPECT_TRUE(m.freq == "490" || m.freq == "518" || m.freq == "4209") << m.freq;
+		EXPECT_TRUE(th::is_identifier(m.id, 'A', 'Y')) << m.id;
+		EXPECT_TRUE(m.body == sample_texts[0] || m.body == sample_texts[1]);
+	}
 	EXPECT_FALSE(receiving.empty()) << "no lead-in seen";
 	for (const auto &f : receiving)
 		EXPECT_NE(got.find("GETMSG:\n" + f + "\n"), std::string::npos) << f;
