@@ -74,17 +74,23 @@ void list_unlock()
 	g_mutex_unlock(&client_list_lock);
 }
 
+// The queue's own lock, taken openly so the race detector sees it.
 void queue_push(GAsyncQueue *q, gchar *text)
 {
+	g_async_queue_lock(q);
+	FM_ACQUIRE(q);
+	g_async_queue_push_unlocked(q, text);
 	FM_RELEASE(q);
-	g_async_queue_push(q, text);
+	g_async_queue_unlock(q);
 }
 
 gchar *queue_try_pop(GAsyncQueue *q)
 {
-	auto *text = static_cast<gchar *>(g_async_queue_try_pop(q));
-	if (text)
-		FM_ACQUIRE(q);
+	g_async_queue_lock(q);
+	FM_ACQUIRE(q);
+	auto *text = static_cast<gchar *>(g_async_queue_try_pop_unlocked(q));
+	FM_RELEASE(q);
+	g_async_queue_unlock(q);
 	return text;
 }
 

@@ -159,8 +159,8 @@ TEST_F(FeedmockServer, StructuredTrafficReachesEveryClientOnce)
 		c->send_text("GETMSG");
 		EXPECT_EQ(c->read_for(400), "");
 	}
-	EXPECT_EQ(s.counter, 5);
 	stop();
+	EXPECT_EQ(s.counter, 5);
 	EXPECT_NE(stderr_text.find("Sending structured meassage\n"), std::string::npos);
 	EXPECT_NE(stderr_text.find("Structured messages used up"), std::string::npos);
 }
