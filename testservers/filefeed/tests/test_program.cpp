@@ -273,15 +273,32 @@ TEST_F(FilefeedProgram, HexPortAndFileWithoutSeparator)
 }
 
 #ifdef NAVCLIENT_BIN
+// The project's client reads the status, bare or with the receiving lines.
+// GETMSG is answered only after the status countdown, so one-shot getmsg
+// from the client times out.
 TEST_F(FilefeedProgram, ProjectClientReadsStatus)
 {
 	auto p = serve(three_messages);
-	th::Conn probe = th::connect_to(port);
+	auto client = [&](std::vector<std::string> args) {
+		args.insert(args.begin(), {NAVCLIENT_BIN, "-p", std::to_string(port), "-w", "400"});
+		auto c = std::make_unique<th::Child>(args, dir + "/cout", dir + "/cerr");
+		c->wait_exit(10000);
+		return c;
+	};
+	th::Conn probe = th::connect_to(port); // the server is up
 	ASSERT_TRUE(probe.ok());
 	probe.reset();
-	th::Child client({NAVCLIENT_BIN, "-p", std::to_string(port), "GETSTATUS"},
-			 dir + "/cout", dir + "/cerr");
-	EXPECT_EQ(client.wait_exit(10000), 0) << client.err();
-	EXPECT_NE(client.out().find("GETSTATUS:"), std::string::npos) << client.out();
+	ASSERT_TRUE(p->wait_output("Closing ", 2000));
+
+	auto first = client({"status"});
+	EXPECT_EQ(first->wait_exit(0), 0) << first->err();
+	EXPECT_EQ(first->out().rfind("GETSTATUS:", 0), 0u);
+
+	std::string last;
+	for (int k = 0; k < 20 && last != receiving; ++k)
+		last = client({"status"})->out();
+	EXPECT_EQ(last, receiving);
+	auto getmsg = client({"getmsg"});
+	EXPECT_EQ(getmsg->wait_exit(0), 1);
 }
 #endif
