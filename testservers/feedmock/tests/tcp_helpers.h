@@ -169,8 +169,9 @@ inline int count_fds(pid_t pid)
 // reaped at the end of the test whatever happens.
 class Child {
 public:
+	// extra_fds: descriptors from 3 on that the program finds already open.
 	Child(const std::vector<std::string> &args, const std::string &out_path,
-	      const std::string &err_path, const std::string &cwd = "")
+	      const std::string &err_path, const std::string &cwd = "", int extra_fds = 0)
 		: out_(out_path), err_(err_path)
 	{
 		pid_ = fork();
@@ -184,6 +185,8 @@ public:
 			// Only the three standard descriptors go to the program.
 			for (int fd = 3; fd < 1024; ++fd)
 				close(fd);
+			for (int k = 0; k < extra_fds; ++k)
+				open("/dev/null", O_RDONLY);
 			if (!cwd.empty() && chdir(cwd.c_str()) != 0)
 				_exit(126);
 			std::vector<char *> argv;

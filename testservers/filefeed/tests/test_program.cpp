@@ -259,6 +259,28 @@ TEST_F(FilefeedProgram, StartUpFailures)
 	close(taken);
 }
 
+TEST_F(FilefeedProgram, DescriptorTenEndsTheServer)
+{
+	write_file("navtexMsg.txt", three_messages);
+	port = th::free_port();
+	// 3 to 7 taken: the listener is 8, a client 9 and the next one 10.
+	th::Child p({FILEFEED_BIN, "-p", std::to_string(port)}, dir + "/out", dir + "/err",
+		    dir, 5);
+	th::Conn a = th::connect_to(port);
+	ASSERT_FALSE(status(a).empty());
+	th::Conn b = th::connect_to(port);
+	EXPECT_EQ(p.wait_exit(3000), 1);
+	EXPECT_NE(p.out().find("new socket: 9\n"), std::string::npos) << p.out();
+	EXPECT_NE(p.out().find("new socket: 10\nMax number of fd's reached\n"), std::string::npos)
+		<< p.out();
+
+	// 3 to 9 taken: the listener itself would be 10.
+	th::Child q({FILEFEED_BIN, "-p", std::to_string(th::free_port())}, dir + "/out2",
+		    dir + "/err2", dir, 7);
+	EXPECT_EQ(q.wait_exit(3000), 1);
+	EXPECT_EQ(q.out(), "Max number of fd's reached\n");
+}
+
 TEST_F(FilefeedProgram, HexPortAndFileWithoutSeparator)
 {
 	port = th::free_port();
