@@ -126,7 +126,13 @@ TEST_F(FeedmockProgram, StructuredRunToTwoClients)
 				"): 490\nZCZC\nAX00\n";
 	std::string out = p->out();
 	EXPECT_NE(out.find(send_line), std::string::npos) << out;
-	EXPECT_EQ(p->err().find("Sending message: BY03 490 kHz\n") != std::string::npos, true);
+	EXPECT_NE(p->err().find("Sending message: BY03 490 kHz\n"), std::string::npos);
+	// With -i 1 and -l 1 every pause and lead-in is 0 seconds.
+	EXPECT_EQ(count_of(out, "Waiting 0 seconds\n"),
+		  count_of(out, "Waiting ") - count_of(out, "Waiting for connections."));
+	EXPECT_GE(count_of(out, "Waiting 0 seconds\n"), 5u);
+	EXPECT_EQ(count_of(out, "Doing lead-in for 0 seconds\n"), 4u);
+	EXPECT_EQ(count_of(out, "Doing lead-in for "), 4u);
 
 	p->signal(SIGTERM);
 	EXPECT_EQ(p->wait_exit(3000), 0);
