@@ -182,11 +182,27 @@ TEST_F(FilefeedProgram, SurvivesGarbageSilenceAndAbruptDisconnects)
 	th::Conn probe = th::connect_to(port);
 	ASSERT_FALSE(status(probe).empty());
 	int fds = th::count_fds(p->pid());
+	// Each client below goes before the next comes: two places only.
+	auto closings = [&](size_t n) {
+		auto end = th::Clock::now() + th::milliseconds(3000);
+		while (th::Clock::now() < end) {
+			std::string out = p->out();
+			size_t c = 0;
+			for (size_t k = out.find("Closing "); k != std::string::npos;
+			     k = out.find("Closing ", k + 1))
+				++c;
+			if (c >= n)
+				return true;
+			std::this_thread::sleep_for(th::milliseconds(20));
+		}
+		return false;
+	};
 
 	{
 		th::Conn silent = th::connect_to(port); // says nothing, then goes
 		EXPECT_FALSE(status(probe).empty());
 	}
+	ASSERT_TRUE(closings(1));
 	{
 		th::Conn noisy = th::connect_to(port);
 		std::string garbage(4096, 'G');
@@ -204,6 +220,7 @@ TEST_F(FilefeedProgram, SurvivesGarbageSilenceAndAbruptDisconnects)
 		EXPECT_FALSE(r.empty());
 		th::abort_connection(noisy);
 	}
+	ASSERT_TRUE(closings(2));
 	// A client gone before its message could be sent: the server goes on,
 	// and unless the message reached it after all, it is still pending.
 	ASSERT_TRUE(until_pending(probe));
@@ -214,7 +231,7 @@ TEST_F(FilefeedProgram, SurvivesGarbageSilenceAndAbruptDisconnects)
 		rude.send_text("GETMSG\n");
 		th::abort_connection(rude);
 	}
-	std::this_thread::sleep_for(th::milliseconds(200));
+	ASSERT_TRUE(closings(3));
 	EXPECT_TRUE(p->running());
 	if (p->out().find("GETMGS:") == std::string::npos) {
 		probe.send_text("GETMSG\n");
@@ -223,7 +240,6 @@ TEST_F(FilefeedProgram, SurvivesGarbageSilenceAndAbruptDisconnects)
 		EXPECT_EQ(m.rfind("GETMSG:\nZCZC ZZ99\n", 0), 0u);
 	}
 
-	std::this_thread::sleep_for(th::milliseconds(200));
 	EXPECT_EQ(th::count_fds(p->pid()), fds) << "descriptor leaked";
 	EXPECT_TRUE(p->running());
 }
