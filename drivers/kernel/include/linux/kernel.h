@@ -24,6 +24,12 @@
 int printk(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 int vprintk(const char *fmt, va_list args);
 
+/* Formatting into buffers, as the kernel's own vsprintf offers. */
+int sprintf(char *buf, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+int snprintf(char *buf, size_t size, const char *fmt, ...)
+	__attribute__((format(printf, 3, 4)));
+int vsnprintf(char *buf, size_t size, const char *fmt, va_list args);
+
 #define pr_info(fmt, ...) printk(KERN_INFO fmt, ##__VA_ARGS__)
 #define pr_err(fmt, ...) printk(KERN_ERR fmt, ##__VA_ARGS__)
 #define pr_warning(fmt, ...) printk(KERN_WARNING fmt, ##__VA_ARGS__)
