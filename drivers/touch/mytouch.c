@@ -95,8 +95,10 @@ int ts_timeout = 50;
 /* Woken whenever the SPI layer hands a message back. */
 static DECLARE_WAIT_QUEUE_HEAD(ts_idle_wait);
 
-#define TS_CMD_X	0xD3	/* start, X position, 12 bit, differential, always on */
-#define TS_CMD_Y	0x93	/* the same for Y position */
+/* Start, X position, 12 bit, differential, reference and converter on. */
+#define TS_CMD_X	0xD3
+/* The same for the Y position. */
+#define TS_CMD_Y	0x93
 #define TS_PRESSURE	127
 
 /* Raw 12-bit value of conversion k: 7 bits of the first byte, 5 of the next. */
@@ -115,7 +117,7 @@ static int ts_average(const u8 *rx, int first, int count)
 	return sum / count;
 }
 
-/* Straight line through (raw_a, out_a) and (raw_b, out_b), extrapolated beyond. */
+/* The line through (raw_a, out_a) and (raw_b, out_b), extrapolated beyond. */
 static int ts_calibrate(int raw, int raw_a, int raw_b, int out_a, int out_b)
 {
 	return out_a + (out_b - out_a) * (raw - raw_a) / (raw_b - raw_a);
@@ -218,12 +220,12 @@ static void touchperiodic(unsigned long data)
 	ts_timeout = 50;
 	next = ts_free_msg(ts);
 	if (next < 0)
-		return;		/* every message still held: wait another round */
+		return;		/* all still held: wait another round */
 	ts->cur = next;
 	ts->held[next] = 1;
 	ts_complete = 0;
 	if (spi_async(ts->spi, &ts->msg[next]) < 0) {
-		/* Not queued, so no completion comes: retry after the timeout. */
+		/* Not queued, so no completion comes: retry after timeout. */
 		ts->held[next] = 0;
 	}
 }
