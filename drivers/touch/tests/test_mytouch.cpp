@@ -462,6 +462,36 @@ TEST_F(Touch, UnloadWaitsForTheOutstandingPoll)
 	EXPECT_EQ(submitted(), before);
 }
 
+// A controller that has nothing to hand back the first time it is asked.
+struct SlowController {
+	int calls = 0;
+	static int run(void *ctx)
+	{
+		if (++static_cast<SlowController *>(ctx)->calls == 1)
+			return 0;
+		return hk_spi_complete(-1, -1, 0) > 0;
+	}
+};
+
+TEST_F(Touch, UnloadKeepsWaitingForASlowController)
+{
+	load();
+	hk_timer_tick(1);
+	ASSERT_EQ(hk_spi_queued(0), 1);
+	hk_printk_clear();
+
+	SlowController slow;
+	hk_set_idle_hook(SlowController::run, &slow);
+	ASSERT_EQ(hk_module_unload(kModule), 0);
+	hk_set_idle_hook(nullptr, nullptr);
+
+	EXPECT_GE(slow.calls, 2);
+	EXPECT_EQ(hk_spi_queued(0), 0);
+	EXPECT_EQ(std::string(hk_printk_text()),
+		  "<5>MyTouch removed\nremove\n"
+		  "<4>mytouch: waiting for the SPI controller\n");
+}
+
 TEST_F(Touch, UnloadWaitsForAnAbandonedPollToo)
 {
 	load();
