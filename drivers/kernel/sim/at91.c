@@ -10,6 +10,7 @@
  * from the "next" registers when they run out, ENDRX/ENDTX latch until RCR or
  * RNCR (TCR or TNCR) is written, and interrupt 15 follows SR & IMR.
  */
+#define _GNU_SOURCE
 #include <linux/kernel.h>
 #include <linux/errno.h>
 #include <linux/string.h>
@@ -30,7 +31,8 @@
 #define MCK_HZ 100000000ul
 #define NPINS (MAX_GPIO_BANKS * 32)
 
-static pthread_mutex_t board_lock = PTHREAD_MUTEX_INITIALIZER;
+/* recursive: the converter's source may look at the timers while a transfer runs */
+static pthread_mutex_t board_lock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 
 /* PIO */
 
