@@ -800,7 +800,8 @@ static int __init myradio_init(void)
 	spi_write(SPI_CR, SPI_CR_SWRST);
 	spi_write(SPI_CR, 0);
 	spi_write(SPI_MR, SPI_MR_VALUE);
-	spi_write(SPI_CSR0, ((dlybtc & 0xFF) << 24) | ((scbr & 0xFF) << 8) | SPI_CSR0_FIXED);
+	spi_write(SPI_CSR0, ((u32)(dlybtc & 0xFF) << 24) | ((u32)(scbr & 0xFF) << 8) |
+		  SPI_CSR0_FIXED);
 	printk("AT91_SPI_SR: %8.8X\n", spi_read(SPI_SR));
 	spi_write(SPI_CR, SPI_CR_SPIEN);
 	printk("AT91_SPI_SR: %8.8X\n", spi_read(SPI_SR));

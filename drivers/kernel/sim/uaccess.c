@@ -72,7 +72,8 @@ unsigned long copy_to_user(void *to, const void *from, unsigned long n)
 	ok = accessible(to, n);
 	if (ok > n)
 		ok = n;
-	memcpy(to, from, ok);
+	if (ok)
+		memcpy(to, from, ok);
 	return n - ok;
 }
 
@@ -87,7 +88,8 @@ unsigned long copy_from_user(void *to, const void *from, unsigned long n)
 	ok = accessible(from, n);
 	if (ok > n)
 		ok = n;
-	memcpy(to, from, ok);
+	if (ok)
+		memcpy(to, from, ok);
 	memset((char *)to + ok, 0, n - ok);	/* the kernel zeroes what it could not read */
 	return n - ok;
 }
@@ -98,7 +100,8 @@ unsigned long clear_user(void *to, unsigned long n)
 
 	if (ok > n)
 		ok = n;
-	memset(to, 0, ok);
+	if (ok)
+		memset(to, 0, ok);
 	return n - ok;
 }
 
