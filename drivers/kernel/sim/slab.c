@@ -8,6 +8,7 @@
 #include <linux/hardirq.h>
 #include <linux/string.h>
 #include <stdio.h>
+#include <pthread.h>
 #include <hostkernel/hostkernel.h>
 
 #define BLOCK_MAGIC 0x6b6d616c6c6f6321ull
@@ -20,6 +21,13 @@ struct block {
 };
 
 static long alloc_calls;
+
+/* Freed blocks wait here before going back to the heap, so that a second
+ * free of the same pointer still finds it marked dead. */
+#define QUARANTINE 256
+static pthread_mutex_t quarantine_lock = PTHREAD_MUTEX_INITIALIZER;
+static struct block *quarantine[QUARANTINE];
+static unsigned quarantine_next;
 
 long hk_alloc_calls(void)
 {
@@ -86,7 +94,11 @@ void kfree(const void *p)
 	b = block_of(p, "kfree");
 	b->magic = BLOCK_DEAD;
 	hk_res_release("kmalloc");
-	free(b);
+	pthread_mutex_lock(&quarantine_lock);
+	free(quarantine[quarantine_next]);
+	quarantine[quarantine_next] = b;
+	quarantine_next = (quarantine_next + 1) % QUARANTINE;
+	pthread_mutex_unlock(&quarantine_lock);
 }
 
 void *krealloc(const void *p, size_t size, gfp_t flags)

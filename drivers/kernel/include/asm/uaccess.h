@@ -30,7 +30,7 @@ int hk_get_user(void *val, const void __user *ptr, size_t size);
 })
 #define get_user(x, ptr) ({						\
 	__typeof__(*(ptr)) __gu_val;					\
-	int __gu_err = hk_get_user(&__gu_val, (ptr), sizeof(*(ptr)));	\
+	int __gu_err = hk_get_user((void *)&__gu_val, (ptr), sizeof(*(ptr)));	\
 	(x) = __gu_err ? (__typeof__(*(ptr)))0 : __gu_val;		\
 	__gu_err;							\
 })

@@ -23,6 +23,9 @@ typedef unsigned long __hk_pt_ulong;
 typedef char *__hk_pt_charp;
 typedef int __hk_pt_bool;
 typedef int __hk_pt_invbool;
+/* "bool" reaches these macros already expanded by <stdbool.h> */
+typedef int __hk_pt__Bool;
+#define HK_PARAM__Bool HK_PARAM_bool
 
 void hk_module_register_param(const char *module, const char *name,
 			      enum hk_param_type type, void *var,
