@@ -590,6 +590,28 @@ TEST_F(Radio, NonBlockingReadsAndWritesFailEvenWithDataReady) {
   EXPECT_EQ(0, pdc_buff_rp);  // nothing consumed
 }
 
+TEST_F(Radio, OpenersShareOneRingAndNothingResetsOnOpen) {
+  ASSERT_EQ(0, Load());
+  file *a = Open();
+  file *b = Open();
+  EXPECT_EQ(2, hk_module_refcount(kModule));
+  Buffers(3);
+  std::vector<uint8_t> d, all;
+  ASSERT_EQ(100, Read(a, d, 100));
+  all = d;
+  ASSERT_EQ(768, Read(b, d, 768));  // b continues where a stopped
+  all.insert(all.end(), d.begin(), d.end());
+  Close(a);
+  Close(b);
+  EXPECT_EQ(0, hk_module_refcount(kModule));
+  file *c = Open();  // a new file continues from the read index
+  ASSERT_EQ(3 * 768 - 868, Read(c, d, 1536));
+  all.insert(all.end(), d.begin(), d.end());
+  ASSERT_EQ(3u * 768, all.size());
+  for (unsigned g = 0; g < all.size() / 2; ++g)
+    ASSERT_EQ(Delivered(g, g % kWords, 1792, 1792), Word(all, g)) << g;
+}
+
 TEST_F(Radio, PollReportsNothingEvenWithDataReady) {
   ASSERT_EQ(0, Load());
   file *f = Open();
