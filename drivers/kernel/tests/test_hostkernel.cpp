@@ -181,7 +181,7 @@ TEST_F(HostKernelDeathTest, DoubleAndForeignFreesStopTheProgram) {
 
 // Time
 
-TEST_F(HostKernel, DelaysAdvanceTheClockAndJiffiesFollowAtHz100) {
+TEST_F(HostKernel, DelaysAdvanceTheClockAndJiffiesFollowAtTheBoardsHz) {
   hk_delay_reset();
   uint64_t t0 = hk_clock_ns();
   unsigned long j0 = probe_jiffies();
@@ -191,7 +191,7 @@ TEST_F(HostKernel, DelaysAdvanceTheClockAndJiffiesFollowAtHz100) {
   EXPECT_EQ(2, hk_delay_calls());
   EXPECT_EQ(1000250000u, hk_delay_total_ns());
   EXPECT_EQ(1000000000u, hk_delay_last_ns());
-  EXPECT_EQ(j0 + 100, probe_jiffies());
+  EXPECT_EQ(j0 + 128, probe_jiffies());  // one second at 128 ticks per second
   static uint64_t seen;
   auto listener = [](void *, uint64_t now) { seen = now; };
   ASSERT_EQ(0, hk_clock_listen(listener, nullptr));

@@ -3,6 +3,7 @@
 #else
 #ifndef _HK_ASM_PARAM_H
 #define _HK_ASM_PARAM_H
-#define HZ 100
+/* The board's kernel runs at 128 ticks per second. */
+#define HZ 128
 #endif
 #endif

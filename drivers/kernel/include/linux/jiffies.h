@@ -1,6 +1,6 @@
 #ifndef _HK_LINUX_JIFFIES_H
 #define _HK_LINUX_JIFFIES_H
-/* jiffies follow the simulated clock at HZ = 100, as on the board. */
+/* jiffies follow the simulated clock at HZ = 128, as on the board. */
 #include <linux/types.h>
 #include <asm/param.h>
 
@@ -15,16 +15,16 @@ extern volatile unsigned long jiffies;
 
 static inline unsigned int jiffies_to_msecs(unsigned long j)
 {
-	return (unsigned int)(j * (1000 / HZ));
+	return (unsigned int)((unsigned long long)j * 1000 / HZ);
 }
 
 static inline unsigned long msecs_to_jiffies(unsigned int m)
 {
-	return (m + (1000 / HZ) - 1) / (1000 / HZ);
+	return (unsigned long)(((unsigned long long)m * HZ + 999) / 1000);
 }
 
 static inline unsigned long usecs_to_jiffies(unsigned int u)
 {
-	return (u + (1000000 / HZ) - 1) / (1000000 / HZ);
+	return (unsigned long)(((unsigned long long)u * HZ + 999999) / 1000000);
 }
 #endif
