@@ -122,8 +122,25 @@ canvas draw(const chart &c, int width, int height)
 {
 	canvas cv(width, height);
 	const int scale = 2, ch_h = 7 * scale;
-	const int left = 24 + ch_h + 70, right = width - 24;
-	const int top = 24 + ch_h + 16, bottom = height - (24 + ch_h + 14 + ch_h + 12);
+	// The legend runs in rows under the axis label, as many entries to a
+	// row as fit.
+	const int entry_gap = 24, sample_w = 34;
+	std::vector<int> row_of(c.lines.size());
+	int legend_rows = 0;
+	for (size_t s = 0, used = 0; s < c.lines.size(); ++s) {
+		const int w = sample_w + 8 + canvas::text_width(c.lines[s].name, scale) + entry_gap;
+		if (legend_rows == 0 || (used > 0 && int(used) + w > width - 48)) {
+			legend_rows++;
+			used = 0;
+		}
+		row_of[s] = legend_rows - 1;
+		used += size_t(w);
+	}
+	const int legend_row_h = ch_h + 10;
+	const int legend_h = legend_rows * legend_row_h;
+	const int left = 24 + ch_h + 70, right = width - 40;
+	const int top = 24 + ch_h + 16;
+	const int bottom = height - (24 + ch_h + 18 + ch_h + 12 + (legend_h ? legend_h + 10 : 0));
 
 	auto px = [&](double x) {
 		return left + int(std::lround((x - c.xmin) / (c.xmax - c.xmin) * (right - left)));
@@ -153,8 +170,8 @@ canvas draw(const chart &c, int width, int height)
 		const std::string l = tick_label(v, c.ystep);
 		cv.text(left - 12 - canvas::text_width(l, scale), y - ch_h / 2, l, scale, kBlack);
 	}
-	cv.text((left + right - canvas::text_width(c.xlabel, scale)) / 2, height - 16 - ch_h, c.xlabel, scale,
-		kBlack);
+	const int xlabel_y = bottom + 12 + ch_h + 18;
+	cv.text((left + right - canvas::text_width(c.xlabel, scale)) / 2, xlabel_y, c.xlabel, scale, kBlack);
 	cv.text(16, (top + bottom + canvas::text_width(c.ylabel, scale)) / 2, c.ylabel, scale, kBlack, true);
 
 	if (!std::isnan(c.yref) && c.yref >= c.ymin && c.yref <= c.ymax)
@@ -184,25 +201,22 @@ canvas draw(const chart &c, int width, int height)
 	cv.line(left, top, right, top, kBlack);
 	cv.line(right, top, right, bottom, kBlack);
 
-	// Legend in the top right corner of the plot area.
-	if (!c.lines.empty()) {
-		int wmax = 0;
-		for (const series &s : c.lines)
-			wmax = std::max(wmax, canvas::text_width(s.name, scale));
-		const int row = ch_h + 8;
-		const int lw = wmax + 50, lh = int(c.lines.size()) * row + 8;
-		const int lx = right - lw - 8, ly = top + 8;
-		cv.fill(lx, ly, lx + lw, ly + lh, kWhite);
-		cv.line(lx, ly, lx + lw, ly, kBlack);
-		cv.line(lx, ly + lh, lx + lw, ly + lh, kBlack);
-		cv.line(lx, ly, lx, ly + lh, kBlack);
-		cv.line(lx + lw, ly, lx + lw, ly + lh, kBlack);
+	// Legend rows, each centred under the plot.
+	for (int r = 0; r < legend_rows; ++r) {
+		int row_w = 0;
+		for (size_t s = 0; s < c.lines.size(); ++s)
+			if (row_of[s] == r)
+				row_w += sample_w + 8 + canvas::text_width(c.lines[s].name, scale) + entry_gap;
+		int x = (width - (row_w - entry_gap)) / 2;
+		const int y = xlabel_y + ch_h + 16 + r * legend_row_h;
 		for (size_t s = 0; s < c.lines.size(); ++s) {
+			if (row_of[s] != r)
+				continue;
 			const uint8_t colour = uint8_t(kFirstSeries + s % kSeriesColours);
-			const int y = ly + 8 + int(s) * row;
-			cv.line(lx + 8, y + ch_h / 2, lx + 34, y + ch_h / 2, colour, 2);
-			cv.fill(lx + 18, y + ch_h / 2 - 3, lx + 24, y + ch_h / 2 + 3, colour);
-			cv.text(lx + 42, y, c.lines[s].name, scale, kBlack);
+			cv.line(x, y + ch_h / 2, x + sample_w, y + ch_h / 2, colour, 2);
+			cv.fill(x + sample_w / 2 - 3, y + ch_h / 2 - 3, x + sample_w / 2 + 3, y + ch_h / 2 + 3, colour);
+			cv.text(x + sample_w + 8, y, c.lines[s].name, scale, kBlack);
+			x += sample_w + 8 + canvas::text_width(c.lines[s].name, scale) + entry_gap;
 		}
 	}
 	return cv;

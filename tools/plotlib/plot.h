@@ -3,7 +3,8 @@
 // Takes: a chart (title, axis labels, axis ranges and tick steps, series of
 // (x, y) points with a name) and a picture size in pixels.  Gives: the
 // PNG bytes of an 8-bit palette image, white background, grid, axes with
-// numbered ticks, each series a line with square markers, and a legend.
+// numbered ticks, each series a line with square markers, and a legend in
+// rows under the chart.
 // Points with a NaN y leave a gap in their line.  Text is drawn in
 // capitals.
 #ifndef PLOTLIB_PLOT_H

@@ -66,7 +66,7 @@ plot::series column(const std::vector<point> &pts, const std::string &name, doub
 bool save(const plot::chart &c, const std::string &dir, const std::string &name)
 {
 	const std::string path = dir + "/" + name;
-	if (!png::write_file(path, plot::draw(c, 800, 500).to_png(png::Deflate::runs))) {
+	if (!png::write_file(path, plot::draw(c, 800, 540).to_png(png::Deflate::runs))) {
 		fprintf(stderr, "sensitivity: cannot write %s\n", path.c_str());
 		return false;
 	}
@@ -122,6 +122,8 @@ bool plots(const std::vector<row> &rows, const std::string &dir)
 		 10},
 		{"ppm", "ppm", "impairment_ppm.png", "BIT-RATE ERROR AT SNR 10 DB", "BIT-RATE ERROR (PPM)", -8000,
 		 8000, 2000},
+		{"ppm", "ppm", "impairment_ppm_zoom.png", "BIT-RATE ERROR AT SNR 10 DB, +-1000 PPM",
+		 "BIT-RATE ERROR (PPM)", -1000, 1000, 200},
 		{"fading", "fading_hz", "impairment_fading.png", "RAYLEIGH FADING AT SNR 10 DB",
 		 "DOPPLER SPREAD (HZ)", 0, 5, 0.5},
 	};
