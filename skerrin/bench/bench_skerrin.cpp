@@ -8,8 +8,9 @@
 // delivers 1707.65 frames per second).  Peak memory is the ru_maxrss of the
 // built daemon decoding a ten-minute recording.
 //
-// Counters: ns_per_chan_sample is wall time per channel-sample where the
-// unit is one; x_realtime the decode speed on one core.
+// Counters: ns_per_chan_sample is CPU time per channel-sample in ns (the
+// library prints it with an "s" suffix, being an inverted rate);
+// x_realtime the decode speed on one core, from CPU time.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
