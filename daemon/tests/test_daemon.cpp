@@ -2,6 +2,8 @@
 // started program sees, and failures.
 #include <gtest/gtest.h>
 
+#include "run_program.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -11,7 +13,6 @@
 #include <fstream>
 #include <functional>
 #include <grp.h>
-#include <poll.h>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
@@ -27,75 +28,14 @@ using namespace std::chrono_literals;
 const char usage_text[] = "Usage: daemon <PROGRAM> [ARGUMENT]...\n"
                           "  Equivalent to calling daemon(1,0); - see daemon(3) man-page\n";
 
-struct program_result {
-    int status = -1; // exit status; -1 when killed or not run
-    std::string out;
-    std::string err;
-    std::chrono::duration<double> elapsed{};
-};
-
 // Runs the launcher with `args` in folder `cwd`; `in_child` runs in the
 // child just before exec.  Killed after 30 seconds.
 program_result run_daemon(const std::vector<std::string> &args, const std::string &cwd,
                           const std::function<void()> &in_child = {})
 {
-    program_result r;
-    int out_pipe[2], err_pipe[2];
-    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
-        return r;
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out_pipe[1], 1);
-        dup2(err_pipe[1], 2);
-        if (chdir(cwd.c_str()) != 0)
-            _exit(126);
-        if (in_child)
-            in_child();
-        std::vector<char *> argv{const_cast<char *>(DAEMON_BIN)};
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-    std::string *sinks[2] = {&r.out, &r.err};
-    const auto deadline = start + 30s;
-    bool killed = false;
-    while (pid > 0 && (fds[0].fd >= 0 || fds[1].fd >= 0)) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            kill(pid, SIGKILL);
-            killed = true;
-            break;
-        }
-        if (poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR)
-            break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            char buf[4096];
-            ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-            }
-        }
-    }
-    for (pollfd &p : fds)
-        if (p.fd >= 0)
-            close(p.fd);
-    int wstatus = 0;
-    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && !killed && WIFEXITED(wstatus))
-        r.status = WEXITSTATUS(wstatus);
-    r.elapsed = std::chrono::steady_clock::now() - start;
-    return r;
+    std::vector<std::string> argv{DAEMON_BIN};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_program(argv, cwd, 30, in_child);
 }
 
 std::string link_target(const std::string &path)

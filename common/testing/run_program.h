@@ -1,13 +1,14 @@
 // Runs a program in a child process with captured output and a time
 // limit, for tests of the command-line tools.
-#ifndef SPLASH_TESTS_RUN_PROGRAM_H
-#define SPLASH_TESTS_RUN_PROGRAM_H
+#ifndef NAVTEX_TESTING_RUN_PROGRAM_H
+#define NAVTEX_TESTING_RUN_PROGRAM_H
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <poll.h>
 #include <string>
 #include <sys/wait.h>
@@ -19,12 +20,14 @@ struct program_result {
     bool timed_out = false;
     std::string out;
     std::string err;
+    std::chrono::duration<double> elapsed{}; // from start until the program ended
 };
 
 // Runs argv[0] with its arguments in folder `cwd` (the current one when
-// empty); kills it after `limit_s` seconds.
+// empty); kills it after `limit_s` seconds.  `in_child` runs in the child
+// just before exec (to drop privileges or set limits, say).
 inline program_result run_program(const std::vector<std::string> &args, const std::string &cwd = "",
-                                  int limit_s = 30)
+                                  int limit_s = 30, const std::function<void()> &in_child = {})
 {
     program_result r;
     int out_pipe[2], err_pipe[2];
@@ -35,6 +38,7 @@ inline program_result run_program(const std::vector<std::string> &args, const st
         close(out_pipe[1]);
         return r;
     }
+    const auto start = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid == 0) {
         dup2(out_pipe[1], 1);
@@ -44,6 +48,8 @@ inline program_result run_program(const std::vector<std::string> &args, const st
             dup2(null_fd, 0);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0)
             _exit(126);
+        if (in_child)
+            in_child();
         std::vector<char *> argv;
         for (const std::string &a : args)
             argv.push_back(const_cast<char *>(a.c_str()));
@@ -94,6 +100,7 @@ inline program_result run_program(const std::vector<std::string> &args, const st
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
     }
+    r.elapsed = std::chrono::steady_clock::now() - start;
     if (!r.timed_out && WIFEXITED(wstatus))
         r.status = WEXITSTATUS(wstatus);
     return r;
