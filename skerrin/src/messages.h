@@ -40,5 +40,7 @@ void message_list_init();
 void message_list_put(MessageObj *msg);
 MessageObj *message_list_get();
 void msg_list_print();
+// Number of queued messages (for the server's debug listing).
+int message_list_len();
 
 #endif

@@ -1,0 +1,161 @@
+// Off-air check: the built daemon decodes the real 518 kHz recordings and
+// its character echo (debug level 8) is compared with the text of an
+// independent decoder.  That reference shows no carriage returns, shifts or
+// control signals, so the echo's marks (r, s, a, b, c) and shift letters
+// (l, f) are dropped before comparing; what the echo shows before the
+// bulletin begins (groups decoded before the character alignment) is not
+// counted.  The rest is an edit distance, in per cent of the reference.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+#ifdef SKERRIN_BIN
+const char *const kSkerrin = SKERRIN_BIN;
+#else
+const char *const kSkerrin = nullptr;
+#endif
+
+bool readable(const std::string &path)
+{
+	struct stat st;
+	return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string read_file(const std::string &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	std::ostringstream ss;
+	ss << in.rdbuf();
+	return ss.str();
+}
+
+// Runs the daemon in the foreground on a recording; the server takes any
+// free port (0) and the run is bounded by timeout(1).
+std::string run_daemon(const std::string &recording, int &status)
+{
+	const std::string cmd = std::string("timeout 300 ") + kSkerrin + " -f -d 8 -p 0 -i '" + recording +
+				"' 2>/dev/null";
+	std::string out;
+	FILE *p = popen(cmd.c_str(), "r");
+	if (p == nullptr) {
+		status = -1;
+		return out;
+	}
+	char buf[4096];
+	size_t n;
+	while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+		out.append(buf, n);
+	status = pclose(p);
+	return out;
+}
+
+// The echoed characters: between the start-up lines (the last one is the
+// dBm equation of channel 2) and the exit listing.
+std::string echoed_text(const std::string &out)
+{
+	size_t from = out.rfind("Cha 2: dbm equation");
+	from = from == std::string::npos ? 0 : out.find('\n', from) + 1;
+	size_t to = out.rfind("Messages waiting...");
+	if (to == std::string::npos || to < from)
+		to = out.size();
+	std::string text;
+	for (size_t i = from; i < to; i++) {
+		const char c = out[i];
+		if (std::string("rsabclf").find(c) == std::string::npos)
+			text += c;
+	}
+	return text;
+}
+
+std::string trimmed(const std::string &s)
+{
+	const size_t a = s.find_first_not_of(" \n\r\t");
+	if (a == std::string::npos)
+		return "";
+	const size_t b = s.find_last_not_of(" \n\r\t");
+	return s.substr(a, b - a + 1);
+}
+
+// Fewest edits that turn the reference into some stretch of the echo.
+int fitting_distance(const std::string &reference, const std::string &echo)
+{
+	std::vector<int> prev(echo.size() + 1, 0), cur(echo.size() + 1);
+	for (size_t i = 1; i <= reference.size(); i++) {
+		cur[0] = static_cast<int>(i);
+		for (size_t j = 1; j <= echo.size(); j++)
+			cur[j] = std::min({prev[j] + 1, cur[j - 1] + 1,
+					   prev[j - 1] + (reference[i - 1] != echo[j - 1] ? 1 : 0)});
+		std::swap(prev, cur);
+	}
+	return *std::min_element(prev.begin(), prev.end());
+}
+
+// Plain edit distance, for the record.
+int edit_distance(const std::string &a, const std::string &b)
+{
+	std::vector<int> prev(b.size() + 1), cur(b.size() + 1);
+	for (size_t j = 0; j <= b.size(); j++)
+		prev[j] = static_cast<int>(j);
+	for (size_t i = 1; i <= a.size(); i++) {
+		cur[0] = static_cast<int>(i);
+		for (size_t j = 1; j <= b.size(); j++)
+			cur[j] = std::min({prev[j] + 1, cur[j - 1] + 1, prev[j - 1] + (a[i - 1] != b[j - 1] ? 1 : 0)});
+		std::swap(prev, cur);
+	}
+	return prev[b.size()];
+}
+
+void check_recording(const std::string &name)
+{
+	if (kSkerrin == nullptr)
+		GTEST_SKIP() << "the skerrin program is not part of this build";
+	const std::string dir = NAVTEX_TESTDATA_DIR;
+	const std::string raw = dir + "/" + name + ".raw";
+	const std::string txt = dir + "/" + name + ".txt";
+	if (!readable(raw) || !readable(txt))
+		GTEST_SKIP() << "off-air recording " << raw << " or its reference text is not available";
+
+	int status = 0;
+	const std::string out = run_daemon(raw, status);
+	ASSERT_EQ(status, 0) << out;
+	const std::string echo = echoed_text(out);
+	const std::string reference = trimmed(read_file(txt));
+	ASSERT_FALSE(reference.empty());
+
+	const int wrong = fitting_distance(reference, echo);
+	const int strict = edit_distance(reference, trimmed(echo));
+	const double percent = 100.0 * wrong / reference.size();
+	std::printf("%s: %zu reference characters, %d wrong (%.2f %%); %d counting what precedes the text\n",
+		    name.c_str(), reference.size(), wrong, percent, strict);
+	EXPECT_LE(percent, 1.0) << "echo:\n" << echo;
+}
+
+} // namespace
+
+TEST(ChainOffAir, FittingDistanceCountsOnlyTheReference)
+{
+	EXPECT_EQ(fitting_distance("ABC", "**ABC**"), 0);
+	EXPECT_EQ(fitting_distance("ABC", "xxA#Cyy"), 1);
+	EXPECT_EQ(fitting_distance("ABCD", "ABD"), 1);
+	EXPECT_EQ(edit_distance("*\nABC", "ABC"), 2);
+	EXPECT_EQ(echoed_text("Cha 2: dbm equation: a\n*sslZCZC EEf39r\nTEXTMessages waiting...\n"),
+		  "*ZCZC EE39\nTEXT");
+}
+
+TEST(ChainOffAir, WeatherBulletinEchoedWithAtMostOnePercentWrong)
+{
+	check_recording("offair-518-weather");
+}
+
+TEST(ChainOffAir, SitorTextEchoedWithAtMostOnePercentWrong)
+{
+	check_recording("offair-518-sitor");
+}
