@@ -25,8 +25,6 @@ void quiet_log(const gchar *, GLogLevelFlags, const gchar *, gpointer) {}
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     fuzz::silence_stdout();
-    // Usage texts go to standard error.
-    std::fclose(stderr);
     g_log_set_default_handler(quiet_log, nullptr);
     return 0;
 }

@@ -43,7 +43,9 @@ for t in $targets; do
 	work="$build/corpus-run/$t"
 	mkdir -p "$work"
 	echo "== fuzz_$t: ${seconds}s"
-	if ! "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+	# -close_fd_mask=3: the programs' own output is dropped, libFuzzer's and the
+	# sanitizers' reports stay.
+	if ! "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -close_fd_mask=3 \
 		-print_final_stats=1 -artifact_prefix="$build/artifacts/$t-" \
 		"$work" "$top/fuzz/corpus/$t" >"$build/artifacts/$t.log" 2>&1; then
 		failed+=("$t")
