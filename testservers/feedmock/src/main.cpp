@@ -1,0 +1,21 @@
+// feedmock program: options, log set-up, then traffic until SIGTERM.
+#include "feedmock.h"
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+	static feedmock_settings settings;
+	feedmock_install_signals(&settings);
+	int rc = feedmock_parse_options(argc, argv, &settings);
+	if (rc >= 0)
+		return rc;
+
+	fputs("starting.......\n", stderr);
+	g_message("Starting.......");
+	g_log_set_default_handler(log_to_stdout, &settings.verbose);
+
+	rc = feedmock_run(&settings, feedmock_timing{});
+	feedmock_shutdown(&settings);
+	return rc;
+}
