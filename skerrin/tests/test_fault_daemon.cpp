@@ -34,15 +34,21 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Two messages per channel, every identifier unique, so a message can be
+// Four messages per channel, every identifier unique, so a message can be
 // told by its identifier wherever it turns up.
 const char *const kChannelTexts[3] = {
 	"ZCZC OA01\nFIRST 490 MESSAGE. BUOY UNLIT.\nNNNN\n"
-	"ZCZC OB02\nSECOND 490 MESSAGE, 12 KNOTS.\nNNNN\n",
+	"ZCZC OB02\nSECOND 490 MESSAGE, 12 KNOTS.\nNNNN\n"
+	"ZCZC OC03\nTHIRD 490 MESSAGE. LIGHT 3 EXTINGUISHED.\nNNNN\n"
+	"ZCZC OD04\nFOURTH 490 MESSAGE, CABLE WORK.\nNNNN\n",
 	"ZCZC LA11\nGALE WARNING NR 7 FOR SEA AREA UTSIRA.\nNNNN\n"
-	"ZCZC LB12\nWIND NW 8 VEERING N 9 LATER.\nNNNN\n",
+	"ZCZC LB12\nWIND NW 8 VEERING N 9 LATER.\nNNNN\n"
+	"ZCZC LC13\nSEA STATE ROUGH, VISIBILITY POOR.\nNNNN\n"
+	"ZCZC LD14\nNEXT FORECAST AT 1800 UTC.\nNNNN\n",
 	"ZCZC XE21\nNAVAREA I 42. DRIFTING CONTAINER.\nNNNN\n"
-	"ZCZC XE22\nREPORT ANY SIGHTING TO COASTGUARD.\nNNNN\n",
+	"ZCZC XE22\nREPORT ANY SIGHTING TO COASTGUARD.\nNNNN\n"
+	"ZCZC XE23\nFIRING EXERCISE 0900 TO 1500.\nNNNN\n"
+	"ZCZC XE24\nWRECK MARKED BY 2 BUOYS.\nNNNN\n",
 };
 constexpr int kStartTime = 1700000000;
 
@@ -219,8 +225,9 @@ std::map<std::string, Listed> DaemonFaults::expected;
 
 TEST_F(DaemonFaults, QuietRunDecodesEveryMessage)
 {
-	EXPECT_EQ(expected.size(), 6u) << reference.out;
-	for (const char *id : {"OA01", "OB02", "LA11", "LB12", "XE21", "XE22"})
+	EXPECT_EQ(expected.size(), 12u) << reference.out;
+	for (const char *id : {"OA01", "OB02", "OC03", "OD04", "LA11", "LB12", "LC13", "LD14",
+			       "XE21", "XE22", "XE23", "XE24"})
 		EXPECT_TRUE(expected.count(id)) << id << "\n" << reference.out;
 }
 
