@@ -100,6 +100,11 @@ int decode_i_q_sig(skerrin_all *skerrin_obj)
 	uint16_t twochan[768];
 	unsigned int samples = 0;
 	int do_reg_amp = 0;
+	// Fixed for the whole run; held here so the per-channel loop does not
+	// reload them after every call into the chain.
+	skerrin_cha *const channels = o.channels;
+	const int export_to = o.copy_fd >= 0 ? o.export_cha : -1;
+	const bool status_lines = (o.dbglev & 0x02) != 0;
 
 	// A read may end inside a frame (pipes deliver odd chunks): those bytes
 	// stay at the front of the buffer and the next read completes them.
@@ -140,11 +145,9 @@ int decode_i_q_sig(skerrin_all *skerrin_obj)
 			}
 
 			const unsigned char *f = inbuf.get() + off;
+			do_reg_amp = (stream_format::get_word(f + 2 * (2 * nch - 1)) & stream_format::kMarkBit) != 0;
 			for (int w = 0; w < 2 * nch; w++)
-				twochan[w] = stream_format::get_word(f + 2 * w);
-			do_reg_amp = (twochan[2 * nch - 1] & stream_format::kMarkBit) != 0;
-			for (int w = 0; w < 2 * nch; w++)
-				twochan[w] &= stream_format::kSampleMask;
+				twochan[w] = stream_format::get_word(f + 2 * w) & stream_format::kSampleMask;
 
 			const bool second = samples % kFramesPerSecond == 0;
 			if ((o.dbglev & 0x02) && samples % kFramesPerMinute == 0)
@@ -152,17 +155,19 @@ int decode_i_q_sig(skerrin_all *skerrin_obj)
 			if (o.delay_pr_samp != 0 && samples % kDelayEvery == 0)
 				usleep(kDelayEvery * static_cast<unsigned>(o.delay_pr_samp));
 
+			const bool stamp = o.start_time != 0 && second;
+			const bool status_line = status_lines && second;
 			for (int i = 0; i < nch; i++) {
-				skerrin_cha *ch = &o.channels[i];
-				if (o.start_time != 0 && second)
+				skerrin_cha *ch = &channels[i];
+				if (stamp)
 					ch->msg_obj.time = o.start_time + samples / kFramesPerSecond;
 				if (do_reg_amp)
 					amp_reg(&ch->s_iq, i, o.input_fd);
 				icomplex iq{twochan[2 * i + 1], twochan[2 * i]};
 				int res = decode_chan(ch, iq, samples);
-				if (o.copy_fd >= 0 && o.export_cha == i)
+				if (i == export_to)
 					decode_wri_dbg(ch, res, iq, o.copy_fd);
-				if ((o.dbglev & 0x02) && second)
+				if (status_line)
 					printf("ch%d : %4d , (%3d/%3d) %3.1f; ", i,
 					       amp_get(&ch->s_iq, i, o.input_fd),
 					       ch->s_iq.amp_i, ch->s_iq.amp_r,

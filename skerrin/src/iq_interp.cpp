@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -20,6 +21,9 @@ namespace {
 // that range, so the value is held where every later sum stays in range.
 // Ordinary levels (the regulation target) are thousands of times smaller.
 constexpr int64_t kDetectLimit = INT_MAX / 9;
+
+// Weight of the running mean amplitudes set by interp_iq_init.
+constexpr int kDefaultAmpFac = 64;
 
 } // namespace
 
@@ -56,7 +60,7 @@ int interp_iq_init(struct s_interp_iq *s_iq, int sample_rate)
 	filter_init(&s_iq->imag);
 	filter_init(&s_iq->real);
 	s_iq->off_r = 0;
-	s_iq->sig_amp_fac = 64;
+	s_iq->sig_amp_fac = kDefaultAmpFac;
 	s_iq->signal = 0;
 	s_iq->idelay = 5;
 	s_iq->amp_i = 0;
@@ -76,14 +80,23 @@ int interp_iq(struct s_interp_iq *s_iq, icomplex iq)
 	int di = iq.real - s_iq->off_r;
 
 	const int f = s_iq->sig_amp_fac;
-	s_iq->amp_i = (s_iq->amp_i * f + std::abs(dq)) / (f + 1);
-	s_iq->amp_r = (s_iq->amp_r * f + std::abs(di)) / (f + 1);
+	if (f == kDefaultAmpFac) {
+		// The usual weight: a constant divisor costs a multiply, not a division.
+		s_iq->amp_i = (s_iq->amp_i * kDefaultAmpFac + std::abs(dq)) / (kDefaultAmpFac + 1);
+		s_iq->amp_r = (s_iq->amp_r * kDefaultAmpFac + std::abs(di)) / (kDefaultAmpFac + 1);
+	} else {
+		s_iq->amp_i = (s_iq->amp_i * f + std::abs(dq)) / (f + 1);
+		s_iq->amp_r = (s_iq->amp_r * f + std::abs(di)) / (f + 1);
+	}
 
 	int fq = filter_run(&s_iq->imag, dq);
 	int fi = filter_run(&s_iq->real, di);
 
-	for (int k = 7; k > 0; k--)
-		s_iq->iqbuffer[k] = s_iq->iqbuffer[k - 1];
+	// Fixed-size copies through a temporary compile to a few moves; the
+	// overlapping loop became a library memmove call per sample.
+	icomplex older[7];
+	memcpy(older, s_iq->iqbuffer, sizeof older);
+	memcpy(s_iq->iqbuffer + 1, older, sizeof older);
 	s_iq->iqbuffer[0] = icomplex{fi, fq};
 
 	// Products of two filtered components pass 32 bits near full scale.

@@ -11,7 +11,7 @@
 #ifndef SKERRIN_IQ_INTERP_H
 #define SKERRIN_IQ_INTERP_H
 
-#include <atomic>
+#include "shared_double.h"
 
 struct icomplex {
 	int real; // I component
@@ -38,7 +38,7 @@ struct s_interp_iq {
 	double dbm_calc[3];
 	double dbm_cal_a, dbm_cal_b, dbm_cal_c;
 	// Written by the acquisition thread, read by the protocol server.
-	std::atomic<double> signal_dbm;
+	shared_double signal_dbm;
 };
 
 int filter_init(struct filter *self);

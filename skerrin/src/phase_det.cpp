@@ -22,6 +22,8 @@ namespace {
 constexpr int kIdleResult = -32000;
 constexpr int kTolerance = 15;
 constexpr int kPeriod = 238;
+// Comb averaging weight of the phasing search.
+constexpr int kCombFact = 3;
 // Highest progress code still below zero: searches that need more periods
 // than the code can express report this value instead of reaching 0 or more,
 // which the caller would take for a bit-sample index.
@@ -68,14 +70,19 @@ int detect_delay_init(struct delay_buf *delay_obj, int length, int fact)
 int detect_delay(struct delay_buf *delay_obj, int detect)
 {
 	const int i = delay_obj->ptr;
-	delay_obj->ptr = (i + 1) % delay_obj->length;
+	// ptr stays below length, so a compare replaces the modulo.
+	delay_obj->ptr = i + 1 < delay_obj->length ? i + 1 : 0;
 	if (delay_obj->fact == 0) {
 		const int old = delay_obj->delay[i];
 		delay_obj->delay[i] = detect;
 		return old;
 	}
 	const int64_t sum = static_cast<int64_t>(delay_obj->delay[i]) * delay_obj->fact + detect;
-	delay_obj->delay[i] = static_cast<int>(sum / (delay_obj->fact + 1));
+	// The detector's own weight: a constant divisor, no 64-bit division.
+	if (delay_obj->fact == kCombFact)
+		delay_obj->delay[i] = static_cast<int>(sum / (kCombFact + 1));
+	else
+		delay_obj->delay[i] = static_cast<int>(sum / (delay_obj->fact + 1));
 	return delay_obj->delay[i];
 }
 
@@ -83,7 +90,7 @@ int detect_pha_init(struct pha_obj *det_obj, int sample_rate, int dbg_print)
 {
 	(void)sample_rate; // every constant is fixed for 1700 samples per second
 	det_obj->status = 0;
-	detect_delay_init(&det_obj->delay_obj, kPeriod, 3);
+	detect_delay_init(&det_obj->delay_obj, kPeriod, kCombFact);
 	det_obj->idle = 1;
 	det_obj->samples = 0;
 	det_obj->signal = -1;

@@ -44,7 +44,9 @@ bool read_field(const char *p, long &value)
         ++p;
     if (*p < '0' || *p > '9')
         return false;
-    long v = 0;
+    // 64 bits, so the range check comes before an overflow even where
+    // long has 32 bits (the board).
+    long long v = 0;
     for (; *p >= '0' && *p <= '9'; ++p) {
         v = v * 10 + (*p - '0');
         if (v > INT_MAX)
@@ -52,7 +54,7 @@ bool read_field(const char *p, long &value)
     }
     if (*p != '\0' && *p != ' ')
         return false;
-    value = v;
+    value = static_cast<long>(v);
     return true;
 }
 

@@ -20,6 +20,9 @@
 #include <string>
 #include <vector>
 
+#include "font5x7.h"
+#include "png.h"
+
 namespace {
 
 constexpr int W = 640;
@@ -111,41 +114,10 @@ void smooth_disc(canvas &c, double cx, double cy, double r)
     }
 }
 
-// 5 x 7 capitals, digits and a little punctuation; bit 4 is the left
-// column.
-struct glyph {
-    char ch;
-    std::array<uint8_t, 7> rows;
-};
-
-const glyph font[] = {
-    {'A', {0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}}, {'B', {0x1E, 0x11, 0x11, 0x1E, 0x11, 0x11, 0x1E}},
-    {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}}, {'D', {0x1C, 0x12, 0x11, 0x11, 0x11, 0x12, 0x1C}},
-    {'E', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x1F}}, {'F', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10}},
-    {'G', {0x0E, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0F}}, {'H', {0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
-    {'I', {0x0E, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E}}, {'J', {0x07, 0x02, 0x02, 0x02, 0x02, 0x12, 0x0C}},
-    {'K', {0x11, 0x12, 0x14, 0x18, 0x14, 0x12, 0x11}}, {'L', {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1F}},
-    {'M', {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11}}, {'N', {0x11, 0x11, 0x19, 0x15, 0x13, 0x11, 0x11}},
-    {'O', {0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}}, {'P', {0x1E, 0x11, 0x11, 0x1E, 0x10, 0x10, 0x10}},
-    {'Q', {0x0E, 0x11, 0x11, 0x11, 0x15, 0x12, 0x0D}}, {'R', {0x1E, 0x11, 0x11, 0x1E, 0x14, 0x12, 0x11}},
-    {'S', {0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E}}, {'T', {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04}},
-    {'U', {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}}, {'V', {0x11, 0x11, 0x11, 0x11, 0x11, 0x0A, 0x04}},
-    {'W', {0x11, 0x11, 0x11, 0x15, 0x15, 0x15, 0x0A}}, {'X', {0x11, 0x11, 0x0A, 0x04, 0x0A, 0x11, 0x11}},
-    {'Y', {0x11, 0x11, 0x0A, 0x04, 0x04, 0x04, 0x04}}, {'Z', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x10, 0x1F}},
-    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}}, {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
-    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}}, {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
-    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}}, {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
-    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}}, {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
-    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}}, {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
-    {'.', {0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x0C}}, {'-', {0x00, 0x00, 0x00, 0x1F, 0x00, 0x00, 0x00}},
-    {'!', {0x04, 0x04, 0x04, 0x04, 0x04, 0x00, 0x04}}, {' ', {0, 0, 0, 0, 0, 0, 0}},
-};
-
-const glyph &glyph_of(char ch)
+const font5x7::glyph &glyph_of(char ch)
 {
-    for (const glyph &g : font)
-        if (g.ch == ch)
-            return g;
+    if (const font5x7::glyph *g = font5x7::find(ch))
+        return *g;
     std::cerr << "splashgen: no glyph for '" << ch << "'\n";
     std::exit(1);
 }
@@ -160,7 +132,7 @@ int text_width(const std::string &s, int scale)
 void text(canvas &c, int x0, int y0, int scale, const std::string &s)
 {
     for (size_t i = 0; i < s.size(); ++i) {
-        const glyph &g = glyph_of(s[i]);
+        const font5x7::glyph &g = glyph_of(s[i]);
         int gx = x0 + int(i) * 6 * scale;
         for (int row = 0; row < 7; ++row)
             for (int col = 0; col < 5; ++col)
@@ -277,122 +249,7 @@ bool write_xpm(const std::string &path, const image_def &d, const canvas &c)
 }
 
 // PNG output: 8-bit grey, each row filtered with "Up" so that repeated
-// rows become zeros, compressed with fixed Huffman codes and runs
-// (matches at distance 1).
-struct bit_writer {
-    std::vector<uint8_t> bytes;
-    uint32_t acc = 0;
-    int nbits = 0;
-
-    void put(uint32_t value, int n) // least significant bit first
-    {
-        for (int i = 0; i < n; ++i) {
-            acc |= ((value >> i) & 1u) << nbits;
-            if (++nbits == 8) {
-                bytes.push_back(uint8_t(acc));
-                acc = 0;
-                nbits = 0;
-            }
-        }
-    }
-    void put_code(uint32_t code, int n) // Huffman codes go most significant bit first
-    {
-        for (int i = n - 1; i >= 0; --i)
-            put((code >> i) & 1u, 1);
-    }
-    void flush()
-    {
-        if (nbits > 0)
-            put(0, 8 - nbits);
-    }
-};
-
-void put_literal(bit_writer &bw, int sym)
-{
-    if (sym < 144)
-        bw.put_code(0x30 + sym, 8);
-    else if (sym < 256)
-        bw.put_code(0x190 + sym - 144, 9);
-    else if (sym < 280)
-        bw.put_code(sym - 256, 7);
-    else
-        bw.put_code(0xC0 + sym - 280, 8);
-}
-
-void put_length(bit_writer &bw, int len)
-{
-    static const int base[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                               31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-    static const int extra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-    int i = 28;
-    while (base[i] > len)
-        --i;
-    put_literal(bw, 257 + i);
-    bw.put(len - base[i], extra[i]);
-    bw.put_code(0, 5); // distance 1
-}
-
-std::vector<uint8_t> deflate(const std::vector<uint8_t> &data)
-{
-    bit_writer bw;
-    bw.put(0x78, 8);
-    bw.put(0x01, 8);
-    bw.put(1, 1); // final block
-    bw.put(1, 2); // fixed Huffman codes
-    size_t i = 0;
-    while (i < data.size()) {
-        size_t run = 0;
-        if (i > 0)
-            while (i + run < data.size() && run < 258 && data[i + run] == data[i - 1])
-                ++run;
-        if (run >= 3) {
-            put_length(bw, int(run));
-            i += run;
-        } else {
-            put_literal(bw, data[i]);
-            ++i;
-        }
-    }
-    put_literal(bw, 256);
-    bw.flush();
-    uint32_t a = 1, b = 0;
-    for (uint8_t v : data) {
-        a = (a + v) % 65521;
-        b = (b + a) % 65521;
-    }
-    uint32_t adler = (b << 16) | a;
-    for (int s = 24; s >= 0; s -= 8)
-        bw.bytes.push_back(uint8_t(adler >> s));
-    return bw.bytes;
-}
-
-uint32_t crc32(const uint8_t *p, size_t n, uint32_t crc = 0)
-{
-    crc = ~crc;
-    for (size_t i = 0; i < n; ++i) {
-        crc ^= p[i];
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-void put_be32(std::vector<uint8_t> &v, uint32_t x)
-{
-    for (int s = 24; s >= 0; s -= 8)
-        v.push_back(uint8_t(x >> s));
-}
-
-void chunk(std::vector<uint8_t> &png, const char *type, const std::vector<uint8_t> &body)
-{
-    put_be32(png, uint32_t(body.size()));
-    std::vector<uint8_t> typed(type, type + 4);
-    typed.insert(typed.end(), body.begin(), body.end());
-    png.insert(png.end(), typed.begin(), typed.end());
-    put_be32(png, crc32(typed.data(), typed.size()));
-}
-
+// rows become zeros, compressed as runs (matches at distance 1).
 bool write_png(const std::string &path, const canvas &c)
 {
     std::vector<uint8_t> raw;
@@ -404,17 +261,7 @@ bool write_png(const std::string &path, const canvas &c)
             raw.push_back(uint8_t(grey_value(c.at(x, y)) - above));
         }
     }
-    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<uint8_t> ihdr;
-    put_be32(ihdr, W);
-    put_be32(ihdr, H);
-    ihdr.insert(ihdr.end(), {8, 0, 0, 0, 0}); // 8-bit grey, no interlace
-    chunk(png, "IHDR", ihdr);
-    chunk(png, "IDAT", deflate(raw));
-    chunk(png, "IEND", {});
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char *>(png.data()), std::streamsize(png.size()));
-    return bool(out);
+    return png::write_file(path, png::encode(W, H, png::grey, raw, png::Deflate::runs));
 }
 
 // Refuses a drawing that strays from the artwork area or misses its

@@ -29,7 +29,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(_arm_libdirs "${NAVTEX_ARM_SYSROOT}/usr/lib/arm-linux-gnueabi:${NAVTEX_ARM_SYSROOT}/lib/arm-linux-gnueabi")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,-rpath-link,${_arm_libdirs}")
+# DT_RPATH (not RUNPATH) so the sysroot also serves the libraries'
+# own dependencies, such as GLib's PCRE, under emulation.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,-rpath-link,${_arm_libdirs} -Wl,--disable-new-dtags")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-Wl,-rpath-link,${_arm_libdirs}")
 # Build-tree programs find the sysroot's libraries under emulation; the
 # installed programs use the board's own library paths.

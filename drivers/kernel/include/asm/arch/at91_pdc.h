@@ -1,0 +1,1 @@
+#include <linux/atmel_pdc.h>
