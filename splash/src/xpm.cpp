@@ -192,7 +192,13 @@ void ReadXPMImage(const char *const *xpm_buffer, unsigned char *dest, int width,
 
     // A new table may reuse the address of an earlier one.
     invalidate_cache();
-    hashmap_t colormap = hashmap_create(static_cast<unsigned>(h.colors));
+    // One bucket per colour line actually present: a header claiming
+    // millions of colours in front of a short array must not reserve
+    // gigabytes for a table that could never be filled.
+    long present = 0;
+    while (present < h.colors && xpm_buffer[present + 1] != nullptr)
+        ++present;
+    hashmap_t colormap = hashmap_create(static_cast<unsigned>(present));
     const size_t idwidth = static_cast<size_t>(h.idwidth);
 
     bool ended = false;

@@ -1,0 +1,149 @@
+// feedmock under hostile clients: binary garbage, oversized and cut
+// requests, connections reset before, during and after a reply, while its
+// traffic runs.  Afterwards a well-behaved client must still get status
+// replies and every further message, and no client thread or descriptor
+// may be left behind.
+#include "feedmock.h"
+#include "replies.h"
+#include "tcp_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+int quiet = 0;
+
+bool ends_status(const std::string &s)
+{
+	return s.find("FREQ:4209,ST:") != std::string::npos && s.back() == '\n';
+}
+
+size_t messages_in(const std::string &s)
+{
+	return th::split_replies(s).size();
+}
+
+class FeedmockFaults : public testing::Test {
+protected:
+	void SetUp() override
+	{
+		g_log_set_default_handler(log_to_stdout, &quiet);
+		fds_before = th::count_fds(getpid());
+		s.port = th::free_port();
+		// Random traffic never runs out: a message every 20 ms on average.
+		s.max_interval = 3;
+		s.max_leadin = 1;
+		feedmock_timing t;
+		t.start_delay_ms = 0;
+		t.second_ms = 20;
+		t.seed = 3;
+		runner = std::thread([this, t] {
+			testing::internal::CaptureStderr();
+			feedmock_run(&s, t);
+			testing::internal::GetCapturedStderr();
+		});
+	}
+	void TearDown() override
+	{
+		s.running.store(0);
+		if (runner.joinable())
+			runner.join();
+		feedmock_shutdown(&s);
+		EXPECT_EQ(client_count(), 0u);
+		EXPECT_EQ(th::count_fds(getpid()), fds_before) << "descriptor leaked";
+	}
+
+	// GETMSG until `n` more messages came or `timeout_ms` passed.
+	static std::string fetch(const th::Conn &c, size_t n, int timeout_ms)
+	{
+		std::string all;
+		auto end = th::Clock::now() + th::milliseconds(timeout_ms);
+		while (messages_in(all) < n && th::Clock::now() < end) {
+			c.send_text("GETMSG");
+			all += c.read_for(30);
+		}
+		return all;
+	}
+
+	feedmock_settings s;
+	std::thread runner;
+	int fds_before = 0;
+};
+
+} // namespace
+
+TEST_F(FeedmockFaults, GarbageAndResetsLeaveItServing)
+{
+	std::mt19937 rng(11);
+	std::vector<th::Conn> held;
+	for (int k = 0; k < 60; ++k) {
+		th::Conn c = th::connect_to(s.port);
+		ASSERT_TRUE(c.ok()) << "connection " << k << " refused";
+		std::string junk(1 + rng() % 5000, '\0');
+		for (char &ch : junk)
+			ch = static_cast<char>(rng());
+		switch (k % 6) {
+		case 0: // garbage, then reset before any reply is read
+			c.send_text(junk);
+			th::abort_connection(c);
+			break;
+		case 1: // a request cut short, then gone
+			c.send_text("GETMS");
+			c.reset();
+			break;
+		case 2: // GETMSG and reset while the message may be on its way
+			c.send_text("GETMSG");
+			th::abort_connection(c);
+			break;
+		case 3: // connected and gone without a word
+			th::abort_connection(c);
+			break;
+		case 4: // garbage with a command word inside, connection kept
+			c.send_text(junk.substr(0, 100) + "GETMSG" + junk.substr(100, 200));
+			held.push_back(std::move(c));
+			break;
+		default: // NUL bytes before the command word
+			c.send_text(std::string("\0\0\0GETSTATUS", 12));
+			held.push_back(std::move(c));
+			break;
+		}
+	}
+	// The held garbage clients get what their text asked for or nothing;
+	// then they are reset too, with replies possibly unread.
+	for (auto &c : held)
+		th::abort_connection(c);
+
+	th::Conn good = th::connect_to(s.port);
+	ASSERT_TRUE(good.ok());
+	good.send_text("GETSTATUS\n");
+	EXPECT_TRUE(ends_status(good.read_until(ends_status, 3000)));
+	std::string got = fetch(good, 3, 15000);
+	auto msgs = th::split_replies(got);
+	ASSERT_GE(msgs.size(), 3u) << got;
+	for (const auto &m : msgs)
+		EXPECT_TRUE(m.body == sample_texts[0] || m.body == sample_texts[1]) << m.body;
+	EXPECT_EQ(s.running.load(), 1) << "traffic stopped after the resets";
+}
+
+TEST_F(FeedmockFaults, ManyShortLivedClientsAreReaped)
+{
+	for (int k = 0; k < 40; ++k) {
+		th::Conn c = th::connect_to(s.port);
+		ASSERT_TRUE(c.ok());
+		if (k % 2)
+			th::abort_connection(c);
+	}
+	th::Conn good = th::connect_to(s.port);
+	ASSERT_TRUE(good.ok());
+	EXPECT_GE(messages_in(fetch(good, 2, 15000)), 2u);
+	// Traffic goes on and reaps the dead records as it distributes.
+	auto end = th::Clock::now() + th::milliseconds(10000);
+	while (client_count() > 1 && th::Clock::now() < end)
+		std::this_thread::sleep_for(th::milliseconds(20));
+	EXPECT_EQ(client_count(), 1u);
+}
