@@ -4,19 +4,8 @@
 # filesystem in out/rootfs.  Extra arguments go to ctest (e.g. -R skerrin).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
 
-"$top/tools/install-deps.sh"
-missing=()
-for p in crossbuild-essential-armel qemu-user file; do
-	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-	echo "Installing: ${missing[*]}"
-	$sudo apt-get update -qq
-	DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
-fi
+"$top/tools/install-deps.sh" crossbuild-essential-armel qemu-user file
 "$top/tools/cross/make-sysroot.sh"
 "$top/tools/cross/binfmt-arm.sh"
 
