@@ -1,4 +1,4 @@
-// XPM reader: any image text painted into a buffer of any small size and
+// XPM reader: any image text painted into a buffer of any small width and
 // depth 0 to 4.  Input: three bytes for width, height and depth, then the
 // image's lines separated by newlines (a NUL byte ends the array early,
 // like a null line reference).
@@ -42,7 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         lines.push_back(l.data());
     lines.push_back(nullptr);
 
-    std::vector<unsigned char> frame(static_cast<size_t>(width) * height * (depth > 0 ? depth : 1));
+    // The image's own row count decides how many rows are painted, and it
+    // cannot paint more rows than the array has lines.
+    std::vector<unsigned char> frame(static_cast<size_t>(width) * lines.size() *
+                                     (depth > 0 ? depth : 1));
     ReadXPMImage(lines.data(), frame.data(), width, height, depth);
     // The reader must also cope with no buffer at all.
     ReadXPMImage(lines.data(), nullptr, width, height, depth);

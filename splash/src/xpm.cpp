@@ -181,7 +181,8 @@ uint32_t get_color(hashmap_t colormap, const char *key)
     return number;
 }
 
-void ReadXPMImage(const char *const *xpm_buffer, unsigned char *dest, int width, int height,
+// `height` is not used: the image's own row count decides.
+void ReadXPMImage(const char *const *xpm_buffer, unsigned char *dest, int width, int /*height*/,
                   int depth)
 {
     xpm_header h;
@@ -212,9 +213,7 @@ void ReadXPMImage(const char *const *xpm_buffer, unsigned char *dest, int width,
     }
 
     const bool paint = !ended && dest != nullptr && width > 0 && depth >= 1 && depth <= 3;
-    long rows = h.rows;
-    if (height > 0 && rows > height)
-        rows = height;
+    const long rows = h.rows;
     const long columns = h.columns < width ? h.columns : width;
     std::string key;
     for (long y = 0; paint && y < rows; ++y) {

@@ -3,11 +3,11 @@
 //
 // Takes: the lines of an XPM image (header "columns rows colors idwidth",
 // colour lines "<key>\tc #RRGGBB" or "<key>\tc None", then the pixel
-// rows), a buffer `width` pixels wide and `height` rows high at `depth`
-// bytes per pixel (1, 2 or 3).
+// rows), a buffer `width` pixels wide at `depth` bytes per pixel (1, 2
+// or 3) with room for the image's rows.
 // Gives: the image in the buffer's top-left corner; colours are 24-bit
-// numbers 0xRRGGBB ("None" and unknown pixel keys are 0).  Nothing is
-// ever written outside width x height pixels.
+// numbers 0xRRGGBB ("None" and unknown pixel keys are 0).  Columns beyond
+// `width` are left out; every row the image has is painted.
 #ifndef SPLASH_XPM_H
 #define SPLASH_XPM_H
 
@@ -16,9 +16,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// Paints the image; a malformed header paints nothing.  A height of 0 or
-// less leaves the row count to the image alone (the caller vouches for
-// the buffer).  The array may end early with a null line.
+// Paints the image; a malformed header paints nothing.  `height` is not
+// used: the image's row count decides how many buffer rows are painted.
+// The array may end early with a null line.
 void ReadXPMImage(const char *const *xpm_buffer, unsigned char *dest, int width, int height,
                   int depth);
 

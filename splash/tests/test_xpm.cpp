@@ -232,22 +232,28 @@ TEST(XpmPixels, LetterCaseOfKeysIsFoldedByTheTable)
 
 TEST(XpmSafety, WideImageIsClippedToTheBuffer)
 {
-    xpm_lines xpm({"6 3 1 1", "+\tc #FFFFFF", "++++++", "++++++", "++++++"});
+    xpm_lines xpm({"6 2 1 1", "+\tc #FFFFFF", "++++++", "++++++"});
     auto buf = paint(xpm, 4, 2, 1);
     for (size_t i = 0; i < 8; ++i)
         EXPECT_EQ(buf[i], 0xFF) << i;
-    EXPECT_TRUE(untouched(buf, 8)); // neither extra columns nor the third row
+    EXPECT_TRUE(untouched(buf, 8)); // no extra columns
 }
 
-TEST(XpmSafety, ZeroHeightLeavesTheRowCountToTheImage)
+TEST(XpmPixels, TheImagesRowCountDecidesNotTheHeight)
 {
+    // Three rows are painted whatever height the caller names, and no
+    // fourth row for a taller buffer.
     xpm_lines xpm({"1 3 1 1", "+\tc #FFFFFF", "+", "+", "+"});
-    testing::internal::CaptureStdout();
-    std::vector<unsigned char> buf(8, fill_byte);
-    ReadXPMImage(xpm.get(), buf.data(), 1, 0, 1);
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(std::vector<unsigned char>(buf.begin(), buf.begin() + 4),
-              (std::vector<unsigned char>{0xFF, 0xFF, 0xFF, fill_byte}));
+    for (int height : {0, 1, 2, 5}) {
+        std::vector<unsigned char> buf(8, fill_byte);
+        testing::internal::CaptureStdout();
+        ReadXPMImage(xpm.get(), buf.data(), 1, height, 1);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(std::vector<unsigned char>(buf.begin(), buf.begin() + 3),
+                  (std::vector<unsigned char>{0xFF, 0xFF, 0xFF}))
+            << "height " << height;
+        EXPECT_TRUE(untouched(buf, 3)) << "height " << height;
+    }
 }
 
 TEST(XpmSafety, LongKeysBypassTheCacheButKeepTheirColours)
