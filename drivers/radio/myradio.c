@@ -96,6 +96,9 @@
 
 #define RADIO_CHANNELS		3
 
+/* The source line the load banner has always shown */
+#define BANNER_LINE		721
+
 /*
  * How the pieces fit
  * ------------------
@@ -162,13 +165,17 @@
  *
  * Load and unload.  The load takes, in this order: the SPI1 clock, the 20
  * ring buffers, the transmit buffer, the SPI pins, the SPI register window,
+ * the device number 14:3 (reserved, so that a driver owning it already,
+ * such as the sound core, makes the load fail instead of being shadowed),
  * the character device, the interrupt; then it starts the transfers and
- * takes the timer pins and windows.  A failure gives back everything taken
- * before it, in reverse order, so a failed load leaves no device number
- * registered and no handler on the interrupt.  Unload stops the timers,
- * masks the SPI interrupt, stops both PDC directions and the controller,
- * and only then releases the interrupt, the device, the window, the clock
- * and the DMA memory, so no transfer can reach freed memory.
+ * takes the timer pins, the timer block's clock "tcb_clk" and the timer
+ * windows.  A failure gives back everything taken before it, in reverse
+ * order, so a failed load leaves no device number registered and no
+ * handler on the interrupt.  Unload is the load in reverse: it stops the
+ * timers and gives back their windows and clock, masks the SPI interrupt,
+ * stops both PDC directions and the controller, and only then releases
+ * the interrupt, the device and its number, the window, the DMA memory
+ * and the SPI1 clock, so no transfer can reach freed memory.
  *
  * Registers written at load (unload: timers CCR = CLKDIS, SPI IDR = 0xFF,
  * PTCR = RXTDIS | TXTDIS, CR = SPIDIS):
@@ -250,6 +257,7 @@ module_param(dlybtc, ushort, 0444);
 MODULE_PARM_DESC(dlybtc, "delay between transfers in 32 master clocks, default 214");
 
 static struct clk *clk;
+static struct clk *tcb_clk;
 static void __iomem *spi_base;
 static void __iomem *tc_base[2];
 
@@ -631,6 +639,7 @@ static void reset_state(void)
 	}
 	tc_base[0] = NULL;
 	tc_base[1] = NULL;
+	tcb_clk = NULL;
 	spi_base = NULL;
 }
 
@@ -672,17 +681,31 @@ static void fill_tx_buffer(void)
 	}
 }
 
-static void map_tc(void)
+/*
+ * The gain timers: their block's clock, which the clock code switches off
+ * late in boot when no driver has claimed it, then the two channel windows.
+ * Without any of them the module samples with the gains it has, so a
+ * failure here gives back what this step took and no more.
+ */
+static void setup_timers(void)
 {
+	tcb_clk = clk_get(NULL, "tcb_clk");
+	if (IS_ERR(tcb_clk)) {
+		printk("could not get TC clock\n");
+		tcb_clk = NULL;
+		return;
+	}
+	clk_enable(tcb_clk);
+
 	tc_base[0] = ioremap(TC0_PHYS, TC_WINDOW);
 	if (!tc_base[0]) {
 		printk("could not map TC base 0\n");
-		return;
+		goto err_clk;
 	}
 	tc_base[1] = ioremap(TC1_PHYS, TC_WINDOW);
 	if (!tc_base[1]) {
 		printk("could not map TC base 1\n");
-		return;
+		goto err_tc0;
 	}
 	printk(KERN_INFO "TC base mapped at 0x%X and 0x%X\n",
 	       (unsigned int)(unsigned long)tc_base[0],
@@ -692,6 +715,34 @@ static void map_tc(void)
 	printk(KERN_INFO "Setting A:%d B:%d C:%d\n",
 	       pwm_obj.compare[0], pwm_obj.compare[1], pwm_obj.period);
 	printk(KERN_INFO "TC initialized\n");
+	return;
+
+err_tc0:
+	iounmap(tc_base[0]);
+	tc_base[0] = NULL;
+err_clk:
+	clk_disable(tcb_clk);
+	clk_put(tcb_clk);
+	tcb_clk = NULL;
+}
+
+/* The timers stopped and given back, the reverse of setup_timers(). */
+static void release_timers(void)
+{
+	int i;
+
+	for (i = 1; i >= 0; i--) {
+		if (tc_base[i]) {
+			writel(TC_CLKDIS, tc_base[i] + TC_CCR);
+			iounmap(tc_base[i]);
+			tc_base[i] = NULL;
+		}
+	}
+	if (tcb_clk) {
+		clk_disable(tcb_clk);
+		clk_put(tcb_clk);
+		tcb_clk = NULL;
+	}
 }
 
 /* Stop both PDC directions and the controller: no DMA into freed memory. */
@@ -707,18 +758,21 @@ static void stop_sampling(void)
  * failure gives back everything taken before it, in reverse order.
  *
  * Results: 0; -1 without the SPI1 clock; -ENODEV when DMA memory or the
- * SPI window cannot be had; the character device's own error; -EBUSY
- * when the interrupt is taken.  Missing timer windows do not fail the
- * load: the module then samples with the gains it has.
+ * SPI window cannot be had; the error of reserving the device number
+ * (-EBUSY when another driver owns it) or of adding the device; -EBUSY
+ * when the interrupt is taken.  A missing timer clock or window does not
+ * fail the load: the module then samples with the gains it has.
  *
- * The banner's line number is part of the board's console log.
+ * The banner's line number is part of the board's console log, so it
+ * stays the same whatever moves in this file.
  */
 static int __init myradio_init(void)
 {
 	int err;
 	int i;
 
-	printk(KERN_INFO "%s My Rvcxadio (%s():%d)\n", "Module myradio:...", __func__, __LINE__);
+	printk(KERN_INFO "%s My Rvcxadio (%s():%d)\n", "Module myradio:...", __func__,
+	       BANNER_LINE);
 
 	reset_state();
 	clk = clk_get(NULL, "spi1_clk");
@@ -779,13 +833,23 @@ static int __init myradio_init(void)
 
 	myspip = &initializedmyspi;
 	init_waitqueue_head(&myspip->read_wait);
+	/*
+	 * Reserve the number first: adding the device alone would silently
+	 * shadow a driver that already owns it (14 is the sound major).
+	 */
+	err = register_chrdev_region(MKDEV(myspip->major, myspip->minor), 1, "myradio");
+	if (err) {
+		printk(KERN_NOTICE "Error %d reserving myspi sound dsp device %d:%d\n",
+		       err, myspip->major, myspip->minor);
+		goto err_spi;
+	}
 	cdev_init(&myspip->cdev, &MySpiSoundDspFops);
 	myspip->cdev.owner = THIS_MODULE;
 	myspip->cdev.ops = &MySpiSoundDspFops;
 	err = cdev_add(&myspip->cdev, MKDEV(myspip->major, myspip->minor), 1);
 	if (err) {
 		printk(KERN_NOTICE "Error %d adding myspi sound dsp device\n", err);
-		goto err_spi;
+		goto err_region;
 	}
 
 	printk(KERN_INFO "requesting interrupt\n");
@@ -823,12 +887,14 @@ static int __init myradio_init(void)
 	at91_set_B_periph(AT91_PIN_PE8, 1);
 
 	/* Without the timers the module still samples, with fixed gains. */
-	map_tc();
+	setup_timers();
 	printk(KERN_INFO "Myradio fylly loaded\n");
 	return 0;
 
 err_cdev:
 	cdev_del(&myspip->cdev);
+err_region:
+	unregister_chrdev_region(MKDEV(myspip->major, myspip->minor), 1);
 err_spi:
 	iounmap(spi_base);
 	spi_base = NULL;
@@ -842,28 +908,24 @@ err_clk:
 	return err;
 }
 
-/* Unload: the load sequence undone, sampling stopped before any freeing. */
+/*
+ * Unload: the load sequence undone in reverse, sampling stopped before
+ * anything it uses is given back.
+ */
 static void __exit myradio_exit(void)
 {
-	int i;
-
-	for (i = 0; i < 2; i++) {
-		if (tc_base[i]) {
-			writel(TC_CLKDIS, tc_base[i] + TC_CCR);
-			iounmap(tc_base[i]);
-			tc_base[i] = NULL;
-		}
-	}
+	release_timers();
 	spi_write(SPI_IDR, 0xFF);
 	stop_sampling();
 	free_irq(SPI_IRQ, NULL);
 	cdev_del(&myspip->cdev);
+	unregister_chrdev_region(MKDEV(myspip->major, myspip->minor), 1);
 	iounmap(spi_base);
 	spi_base = NULL;
-	clk_disable(clk);
-	clk_put(clk);
 	free_tx_buffer();
 	free_pdc_buffers();
+	clk_disable(clk);
+	clk_put(clk);
 }
 
 module_init(myradio_init);

@@ -180,17 +180,29 @@ int hk_at91_pin_pullup(unsigned pin)
 
 /* Timer counter block 0 */
 
+/*
+ * The block runs on its peripheral clock "tcb_clk", which the clock code
+ * leaves off unless someone enabled it: without it the registers take no
+ * writes, read as 0, and no channel counts, so the outputs never move.
+ */
 static struct tc_channel {
 	uint32_t ccr, cmr, cv, ra, rb, rc, imr;
 	int clken;
 } tc[3];
 static uint32_t tc_bmr;
 
+static int tc_clocked(void)
+{
+	return hk_clk_enabled("tcb_clk") > 0;
+}
+
 static uint32_t tc_read(void *ctx, uint32_t off, int width)
 {
 	unsigned ch = off / 0x40;
 	uint32_t r = off % 0x40, v = 0;
 
+	if (!tc_clocked())
+		return 0;
 	pthread_mutex_lock(&board_lock);
 	if (off == AT91_TC_BMR)
 		v = tc_bmr;
@@ -216,6 +228,8 @@ static void tc_write(void *ctx, uint32_t off, uint32_t v, int width)
 	unsigned ch = off / 0x40;
 	uint32_t r = off % 0x40;
 
+	if (!tc_clocked())
+		return;
 	pthread_mutex_lock(&board_lock);
 	if (off == AT91_TC_BMR)
 		tc_bmr = v;
@@ -247,22 +261,28 @@ static const struct hk_mmio_ops tc_ops = { tc_read, tc_write };
 
 uint32_t hk_at91_tc_reg(unsigned ch, uint32_t offset)
 {
-	uint32_t v;
+	uint32_t v = 0;
 
 	if (ch >= 3)
 		return 0;
-	if (offset == AT91_TC_CCR) {
-		pthread_mutex_lock(&board_lock);
-		v = tc[ch].ccr;
-		pthread_mutex_unlock(&board_lock);
-		return v;
+	pthread_mutex_lock(&board_lock);
+	switch (offset) {
+	case AT91_TC_CCR: v = tc[ch].ccr; break;
+	case AT91_TC_CMR: v = tc[ch].cmr; break;
+	case AT91_TC_CV: v = tc[ch].cv; break;
+	case AT91_TC_RA: v = tc[ch].ra; break;
+	case AT91_TC_RB: v = tc[ch].rb; break;
+	case AT91_TC_RC: v = tc[ch].rc; break;
+	case AT91_TC_SR: v = tc[ch].clken ? AT91_TC_CLKSTA : 0; break;
+	case AT91_TC_IMR: v = tc[ch].imr; break;
 	}
-	return tc_read(NULL, ch * 0x40 + offset, 4);
+	pthread_mutex_unlock(&board_lock);
+	return v;
 }
 
 int hk_at91_tc_running(unsigned ch)
 {
-	return ch < 3 && tc[ch].clken;
+	return ch < 3 && tc[ch].clken && tc_clocked();
 }
 
 /* SPI1, its PDC channel and the converter */
@@ -581,7 +601,7 @@ void hk_at91_reset(void)
 	static const char *const clocks[] = {
 		"mck", "pioA_clk", "pioB_clk", "pioCDE_clk", "usart0_clk", "usart1_clk",
 		"usart2_clk", "mci0_clk", "mci1_clk", "twi_clk", "spi0_clk", "spi1_clk",
-		"ssc0_clk", "ssc1_clk", "ac97_clk", "tcb_clk", "tc0_clk", "pwm_clk",
+		"ssc0_clk", "ssc1_clk", "ac97_clk", "tcb_clk", "pwm_clk",
 		"macb_clk", "udc_clk", "isi_clk", "lcdc_clk", "hck1",
 	};
 	unsigned i;

@@ -27,7 +27,16 @@ static struct region {
 	struct cdev *own;			/* its cdev, for register_chrdev */
 } regions[MAX_CHRDEV];
 
+/*
+ * Added cdevs, as the kernel's device map keeps them: cdev_add checks no
+ * reservation, and a number covered by several cdevs opens the one with
+ * the narrowest range, the latest added among equals.  A driver that adds
+ * a number another driver owns thus silently takes it over; only
+ * register_chrdev_region refuses a number that is taken.
+ */
 static struct cdev *cdevs[MAX_CHRDEV];
+static unsigned long cdev_order[MAX_CHRDEV];
+static unsigned long cdev_added;
 
 static int overlaps(dev_t a, unsigned na, dev_t b, unsigned nb)
 {
@@ -127,6 +136,7 @@ int cdev_add(struct cdev *p, dev_t dev, unsigned count)
 	for (i = 0; i < MAX_CHRDEV; i++) {
 		if (!cdevs[i]) {
 			cdevs[i] = p;
+			cdev_order[i] = ++cdev_added;
 			p->hk_added = 1;
 			pthread_mutex_unlock(&fs_lock);
 			hk_res_acquire("cdev");
@@ -264,12 +274,21 @@ struct hk_open_file {
 static struct cdev *cdev_lookup(dev_t dev)
 {
 	struct cdev *found = NULL;
+	unsigned long order = 0;
 	int i;
 
 	pthread_mutex_lock(&fs_lock);
-	for (i = 0; i < MAX_CHRDEV; i++)
-		if (cdevs[i] && dev >= cdevs[i]->dev && dev < cdevs[i]->dev + cdevs[i]->count)
-			found = cdevs[i];
+	for (i = 0; i < MAX_CHRDEV; i++) {
+		struct cdev *c = cdevs[i];
+
+		if (!c || dev < c->dev || dev >= c->dev + c->count)
+			continue;
+		if (!found || c->count < found->count ||
+		    (c->count == found->count && cdev_order[i] > order)) {
+			found = c;
+			order = cdev_order[i];
+		}
+	}
 	pthread_mutex_unlock(&fs_lock);
 	return found;
 }

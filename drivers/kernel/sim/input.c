@@ -1,6 +1,7 @@
 /*
  * Input core: device allocation and registration, and event reporting
- * recorded for the tests.  Unregistering drops the core's reference, which
+ * recorded for the tests: only what the 2.6.25 core passes on to its
+ * handlers, so a test sees what user space would read.  Unregistering drops the core's reference, which
  * frees the device, as in the kernel.
  */
 #include <linux/kernel.h>
@@ -24,6 +25,7 @@ static int next_handle;
 static struct hk_input_event *events;
 static size_t nevents, capevents;
 static long violations;
+static long dropped;
 
 struct input_dev *input_allocate_device(void)
 {
@@ -116,6 +118,52 @@ static int declared(const struct input_dev *dev, unsigned int type, int code)
 	}
 }
 
+/* An axis value within the fuzz of the last one is smoothed toward it. */
+static int defuzz(int value, int old, int fuzz)
+{
+	if (fuzz) {
+		if (value > old - fuzz / 2 && value < old + fuzz / 2)
+			return old;
+		if (value > old - fuzz && value < old + fuzz)
+			return (old * 3 + value) / 4;
+		if (value > old - fuzz * 2 && value < old + fuzz * 2)
+			return (old + value) / 2;
+	}
+	return value;
+}
+
+/* input_lock held: 1 if the event changes what user space has seen. */
+static int passes(struct input_dev *dev, unsigned int type, unsigned int code, int *value)
+{
+	switch (type) {
+	case EV_SYN:
+		if (code != SYN_REPORT || dev->sync)
+			return 0;
+		dev->sync = 1;
+		return 1;
+	case EV_KEY:
+		if (!!test_bit(code, dev->key) == *value)
+			return 0;
+		if (*value != 2) {
+			if (test_bit(code, dev->key))
+				__clear_bit(code, dev->key);
+			else
+				__set_bit(code, dev->key);
+		}
+		break;
+	case EV_ABS:
+		*value = defuzz(*value, dev->abs[code], dev->absfuzz[code]);
+		if (dev->abs[code] == *value)
+			return 0;
+		dev->abs[code] = *value;
+		break;
+	default:
+		return 0;
+	}
+	dev->sync = 0;
+	return 1;
+}
+
 void input_event(struct input_dev *dev, unsigned int type, unsigned int code, int value)
 {
 	struct hk_input_event e;
@@ -125,6 +173,11 @@ void input_event(struct input_dev *dev, unsigned int type, unsigned int code, in
 	slot = live_slot(dev);
 	if (slot < 0 || !declared(dev, type, (int)code)) {
 		violations++;
+		pthread_mutex_unlock(&input_lock);
+		return;
+	}
+	if (!passes(dev, type, code, &value)) {
+		dropped++;
 		pthread_mutex_unlock(&input_lock);
 		return;
 	}
@@ -143,14 +196,6 @@ void input_event(struct input_dev *dev, unsigned int type, unsigned int code, in
 		capevents = cap;
 	}
 	events[nevents++] = e;
-	if (type == EV_ABS)
-		dev->abs[code] = value;
-	else if (type == EV_KEY) {
-		if (value)
-			__set_bit(code, dev->key);
-		else
-			__clear_bit(code, dev->key);
-	}
 	pthread_mutex_unlock(&input_lock);
 }
 
@@ -182,6 +227,16 @@ void hk_input_events_clear(void)
 	pthread_mutex_lock(&input_lock);
 	nevents = 0;
 	pthread_mutex_unlock(&input_lock);
+}
+
+long hk_input_dropped(void)
+{
+	long n;
+
+	pthread_mutex_lock(&input_lock);
+	n = dropped;
+	pthread_mutex_unlock(&input_lock);
+	return n;
 }
 
 long hk_input_violations(void)

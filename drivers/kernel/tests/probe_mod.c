@@ -16,6 +16,7 @@
 #include <linux/clk.h>
 #include <linux/fs.h>
 #include <linux/cdev.h>
+#include <linux/input.h>
 #include <asm/io.h>
 #include <asm/uaccess.h>
 
@@ -166,3 +167,67 @@ int probe_cdev_add(unsigned major, unsigned minor)
 void probe_cdev_del(void) { cdev_del(&cd); }
 int probe_register_region(unsigned major, unsigned minor, unsigned n) { return register_chrdev_region(MKDEV(major, minor), n, "probe"); }
 void probe_unregister_region(unsigned major, unsigned minor, unsigned n) { unregister_chrdev_region(MKDEV(major, minor), n); }
+
+/* A second device, to see which of two covering a number opens: its read fails */
+static ssize_t cd_wide_read(struct file *f, char __user *buf, size_t n, loff_t *pos)
+{
+	return -EIO;
+}
+
+static struct file_operations cd_wide_fops = {
+	.owner = THIS_MODULE,
+	.read = cd_wide_read,
+};
+static struct cdev cd_wide;
+
+int probe_cdev_add_wide(unsigned major, unsigned count)
+{
+	cdev_init(&cd_wide, &cd_wide_fops);
+	cd_wide.owner = THIS_MODULE;
+	return cdev_add(&cd_wide, MKDEV(major, 0), count);
+}
+
+void probe_cdev_del_wide(void) { cdev_del(&cd_wide); }
+
+/* Console */
+int probe_printk(const char *fmt, ...)
+{
+	va_list args;
+	int n;
+
+	va_start(args, fmt);
+	n = vprintk(fmt, args);
+	va_end(args);
+	return n;
+}
+
+/* Input: a device with a key and one axis of the given fuzz */
+static struct input_dev *probe_input;
+
+int probe_input_register(int fuzz)
+{
+	int err;
+
+	probe_input = input_allocate_device();
+	if (!probe_input)
+		return -ENOMEM;
+	probe_input->name = "probe";
+	__set_bit(EV_KEY, probe_input->evbit);
+	__set_bit(EV_ABS, probe_input->evbit);
+	__set_bit(BTN_TOUCH, probe_input->keybit);
+	input_set_abs_params(probe_input, ABS_X, 0, 4095, fuzz, 0);
+	err = input_register_device(probe_input);
+	if (err) {
+		input_free_device(probe_input);
+		probe_input = NULL;
+	}
+	return err;
+}
+
+void probe_input_event(unsigned type, unsigned code, int value) { input_event(probe_input, type, code, value); }
+
+void probe_input_unregister(void)
+{
+	input_unregister_device(probe_input);
+	probe_input = NULL;
+}

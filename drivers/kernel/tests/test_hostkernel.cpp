@@ -13,10 +13,14 @@
 #include <thread>
 #include <vector>
 
+#include <linux/input.h>
+
 #include <hostkernel/at91.h>
 #include <hostkernel/chrdev.h>
+#include <hostkernel/clk.h>
 #include <hostkernel/dma.h>
 #include <hostkernel/hostkernel.h>
+#include <hostkernel/input_sim.h>
 #include <hostkernel/irq.h>
 #include <hostkernel/mmio.h>
 #include <hostkernel/uaccess.h>
@@ -57,6 +61,12 @@ void probe_cdev_del(void);
 int probe_register_region(unsigned major, unsigned minor, unsigned n);
 void probe_unregister_region(unsigned major, unsigned minor, unsigned n);
 int at91_set_A_periph(unsigned pin, int use_pullup);
+int probe_cdev_add_wide(unsigned major, unsigned count);
+void probe_cdev_del_wide(void);
+int probe_printk(const char *fmt, ...);
+int probe_input_register(int fuzz);
+void probe_input_event(unsigned type, unsigned code, int value);
+void probe_input_unregister(void);
 }
 
 namespace {
@@ -428,6 +438,84 @@ TEST_F(HostKernel, OpenedDevicesCallTheirOperationsAsTheSystemCallsDo) {
   EXPECT_FALSE(hk_chrdev_region_live(61, 3));
 }
 
+TEST_F(HostKernel, AddingADeviceOverAnotherTakesItsNumberOver) {
+  ASSERT_EQ(0, hk_module_load(kProbe, ""));
+  // cdev_add asks no reservation, and the narrower device keeps the number
+  // it covers whichever came first
+  ASSERT_EQ(0, probe_cdev_add(62, 3));
+  ASSERT_EQ(0, probe_cdev_add_wide(62, 256));
+  char buf[4];
+  int err = 0;
+  for (unsigned minor : {3u, 4u}) {
+    file *f = hk_chrdev_open(62, minor, O_RDONLY, &err);
+    ASSERT_NE(nullptr, f) << minor;
+    EXPECT_EQ(minor == 3 ? 4 : -EIO, hk_file_read(f, buf, 4)) << minor;
+    EXPECT_EQ(0, hk_file_close(f));
+  }
+  probe_cdev_del();
+  file *f = hk_chrdev_open(62, 3, O_RDONLY, &err);
+  ASSERT_NE(nullptr, f);
+  EXPECT_EQ(-EIO, hk_file_read(f, buf, 4));
+  EXPECT_EQ(0, hk_file_close(f));
+  probe_cdev_del_wide();
+}
+
+// Console and input core: as strict as the 2.6.25 kernel's
+
+TEST_F(HostKernel, PrintkFormatsPointersAndStringsAsTheKernel) {
+  void *p = reinterpret_cast<void *>(0x1234);
+  const std::string digits(2 * sizeof(void *) - 4, '0');
+  probe_printk("<3>at %p|%8p|%-6p|%#p|%s|%f\n", p, p, p, p, static_cast<char *>(nullptr));
+  EXPECT_EQ("<3>at " + digits + "1234|    1234|1234  |0x" + digits.substr(2) + "1234|<NULL>|%f\n",
+            std::string(hk_printk_text()));
+  hk_printk_clear();
+  EXPECT_EQ(24, probe_printk("%d %ld %lu %lld %zu %x %5.2s|%c%%", -1, -2L, 3UL, -4LL, size_t{5}, 255u,
+                             "abc", 'z'));
+  EXPECT_EQ("-1 -2 3 -4 5 ff    ab|z%", std::string(hk_printk_text()));
+  // one message holds what the kernel's printk buffer holds
+  hk_printk_clear();
+  const std::string longer(1500, 'x');
+  EXPECT_EQ(1023, probe_printk("%s", longer.c_str()));
+  EXPECT_EQ(1023u, hk_printk_length());
+}
+
+TEST_F(HostKernel, InputCorePassesOnOnlyWhatChanges) {
+  hk_input_events_clear();
+  long dropped = hk_input_dropped();
+  ASSERT_EQ(0, probe_input_register(0));
+  const int sent[][3] = {
+      {EV_ABS, ABS_X, 0},       // the axis starts at 0: nothing new
+      {EV_KEY, BTN_TOUCH, 1},   {EV_KEY, BTN_TOUCH, 1},  {EV_ABS, ABS_X, 100},
+      {EV_ABS, ABS_X, 100},     {EV_SYN, SYN_REPORT, 0}, {EV_SYN, SYN_REPORT, 0},
+      {EV_ABS, ABS_X, 100},     {EV_KEY, BTN_TOUCH, 0},  {EV_SYN, SYN_REPORT, 0},
+      {EV_SYN, SYN_REPORT, 0},
+  };
+  for (const auto &e : sent) probe_input_event(e[0], e[1], e[2]);
+  std::vector<std::vector<int>> got;
+  for (size_t i = 0; i < hk_input_event_count(); ++i) {
+    hk_input_event e{};
+    ASSERT_EQ(0, hk_input_event_get(i, &e));
+    got.push_back({static_cast<int>(e.type), static_cast<int>(e.code), e.value});
+  }
+  const std::vector<std::vector<int>> want = {
+      {EV_KEY, BTN_TOUCH, 1}, {EV_ABS, ABS_X, 100}, {EV_SYN, SYN_REPORT, 0},
+      {EV_KEY, BTN_TOUCH, 0}, {EV_SYN, SYN_REPORT, 0}};
+  EXPECT_EQ(want, got);
+  EXPECT_EQ(dropped + 6, hk_input_dropped());
+  probe_input_unregister();
+
+  // An axis with fuzz: jitter within half of it is dropped, a little more is smoothed
+  hk_input_events_clear();
+  ASSERT_EQ(0, probe_input_register(8));
+  for (int v : {100, 103, 106}) probe_input_event(EV_ABS, ABS_X, v);
+  ASSERT_EQ(2u, hk_input_event_count());
+  hk_input_event e{};
+  ASSERT_EQ(0, hk_input_event_get(1, &e));
+  EXPECT_EQ(101, e.value);
+  probe_input_unregister();
+  hk_input_events_clear();
+}
+
 // The AT91 models
 
 TEST_F(HostKernel, SpiPdcMovesWordsReloadsAndLatchesItsFlags) {
@@ -483,6 +571,13 @@ TEST_F(HostKernel, SpiPdcMovesWordsReloadsAndLatchesItsFlags) {
 
 TEST_F(HostKernel, TimerChannelsKeepTheirRegistersAndClockState) {
   const uint32_t tc1 = 0xFFF7C040;
+  // the block's clock is off after boot: its registers take nothing, it never runs
+  hk_mmio_write(tc1 + 0x14, 0x1111);
+  hk_mmio_write(tc1 + 0x00, 0x5);
+  EXPECT_EQ(0u, hk_at91_tc_reg(1, 0x14));
+  EXPECT_FALSE(hk_at91_tc_running(1));
+  ASSERT_EQ(1, hk_clk_board_enable("tcb_clk", 1));
+  EXPECT_FALSE(hk_at91_tc_running(1));
   hk_mmio_write(tc1 + 0x14, 0x12345);  // 16-bit registers
   hk_mmio_write(tc1 + 0x1C, 4096);
   EXPECT_EQ(0x2345u, hk_at91_tc_reg(1, 0x14));
@@ -493,6 +588,10 @@ TEST_F(HostKernel, TimerChannelsKeepTheirRegistersAndClockState) {
   EXPECT_FALSE(hk_at91_tc_running(0));
   hk_mmio_write(tc1 + 0x00, 0x3);  // CLKDIS wins
   EXPECT_FALSE(hk_at91_tc_running(1));
+  hk_mmio_write(tc1 + 0x00, 0x5);
+  ASSERT_EQ(0, hk_clk_board_enable("tcb_clk", 0));  // clock off: the counter stops
+  EXPECT_FALSE(hk_at91_tc_running(1));
+  EXPECT_EQ(-ENOENT, probe_clk("tc0_clk", 0));  // the SAM9263 has one clock for the block
   EXPECT_EQ(0, at91_set_A_periph(76, 1));
   EXPECT_EQ('A', hk_at91_pin_function(76));
   EXPECT_EQ(-EINVAL, at91_set_A_periph(5, 1));  // below the PIO range

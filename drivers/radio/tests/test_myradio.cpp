@@ -27,6 +27,8 @@
 
 #include "myradio.h"
 
+extern "C" int soundcore_opens(void);
+
 namespace {
 
 constexpr const char *kModule = "rfspidrv";
@@ -164,11 +166,14 @@ TEST_F(Radio, LoadClaimsDeviceInterruptAndPins) {
   ASSERT_EQ(0, Load());
   EXPECT_TRUE(hk_chrdev_live(14, 3));
   EXPECT_FALSE(hk_chrdev_live(14, 4));
+  EXPECT_TRUE(hk_chrdev_region_live(14, 3));
+  EXPECT_FALSE(hk_chrdev_region_live(14, 4));
   EXPECT_TRUE(hk_irq_registered(15));
   EXPECT_STREQ("spi1", hk_irq_name(15));
   EXPECT_EQ(0ul, hk_irq_flags(15));
   EXPECT_EQ(nullptr, hk_irq_dev_id(15));
   EXPECT_EQ(1, hk_clk_enabled("spi1_clk"));
+  EXPECT_EQ(1, hk_clk_enabled("tcb_clk"));
   for (unsigned pin : {76u, 77u, 78u, 79u}) {
     EXPECT_EQ('A', hk_at91_pin_function(pin)) << pin;
     EXPECT_EQ(1, hk_at91_pin_pullup(pin)) << pin;
@@ -276,8 +281,10 @@ TEST_F(Radio, UnloadStopsTheDmaBeforeFreeingAndGivesEverythingBack) {
   EXPECT_FALSE(hk_at91_tc_running(0));
   EXPECT_FALSE(hk_at91_tc_running(1));
   EXPECT_FALSE(hk_chrdev_live(14, 3));
+  EXPECT_FALSE(hk_chrdev_region_live(14, 3));
   EXPECT_FALSE(hk_irq_registered(15));
   EXPECT_EQ(0, hk_clk_enabled("spi1_clk"));
+  EXPECT_EQ(0, hk_clk_enabled("tcb_clk"));
   EXPECT_EQ(0l, hk_res_live_total());
   // time goes on: nothing moves into the freed buffers
   unsigned long before = hk_at91_spi_transfers();
@@ -318,8 +325,10 @@ TEST_P(RadioLoadFailure, GivesBackWhatItTook) {
   EXPECT_TRUE(std::regex_search(c, std::regex(std::string(p.console_tail) + "$"))) << c;
   EXPECT_FALSE(hk_module_loaded(kModule));
   EXPECT_FALSE(hk_chrdev_live(14, 3));
+  EXPECT_FALSE(hk_chrdev_region_live(14, 3));
   EXPECT_FALSE(hk_irq_registered(15));
   EXPECT_LE(hk_clk_enabled("spi1_clk"), 0);
+  EXPECT_LE(hk_clk_enabled("tcb_clk"), 0);
   char buf[256];
   EXPECT_EQ(0, hk_res_live_total()) << hk_res_report(buf, sizeof buf);
   // nothing of the failed attempt stands in the way of the next load
@@ -330,7 +339,7 @@ INSTANTIATE_TEST_SUITE_P(
     EachStep, RadioLoadFailure,
     ::testing::Values(
         LoadFailure{"clk_get", 1, -1,
-                    "My Rvcxadio \\(myradio_init\\(\\):721\\)\n<3>Could not get clk \\(0x[0-9a-f]+\\)\n"},
+                    "My Rvcxadio \\(myradio_init\\(\\):721\\)\n<3>Could not get clk \\((ffffffff)?fffffffe\\)\n"},
         LoadFailure{"dma_alloc", 1, -ENODEV,
                     "Clock devider: scbr: 182 dlybtc 214\n<6>DMA allocation failed\\.\\.\\.\n"
                     "<3>ERROR: allocate pdcbuffers\n"},
@@ -343,6 +352,8 @@ INSTANTIATE_TEST_SUITE_P(
         LoadFailure{"dma_alloc", 21, -ENODEV,
                     "<6>Returning from PDC allocate 20 \nDMA allocation failed\\.\\.\\.\nallocate pdcbuffers\n"},
         LoadFailure{"ioremap", 1, -ENODEV, "<6>tx buf at 0x[0-9A-F]+ \ncould not map spi base\n"},
+        LoadFailure{"chrdev_region", 1, -EBUSY,
+                    "<6>spi base mapped at 0x[0-9A-F]+ \n<5>Error -16 reserving myspi sound dsp device 14:3\n"},
         LoadFailure{"cdev_add", 1, -ENOMEM,
                     "<6>spi base mapped at 0x[0-9A-F]+ \n<5>Error -12 adding myspi sound dsp device\n"},
         LoadFailure{"irq", 1, -EBUSY, "<6>requesting interrupt\n"}),
@@ -351,18 +362,28 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(Radio, MissingTimersStillLoadAndSampleWithoutTouchingThem) {
-  for (int nth : {2, 3}) {
-    SCOPED_TRACE(nth);
+  struct Case {
+    const char *kind;
+    int nth;
+    const char *tail;
+  } cases[] = {
+      {"clk_get", 2, "could not get TC clock\n<6>Myradio fylly loaded\n"},
+      {"ioremap", 2, "could not map TC base 0\n<6>Myradio fylly loaded\n"},
+      {"ioremap", 3, "could not map TC base 1\n<6>Myradio fylly loaded\n"},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(std::string(k.kind) + " " + std::to_string(k.nth));
     hk_printk_clear();
-    hk_fault_inject("ioremap", nth, 1);
+    hk_fault_inject(k.kind, k.nth, 1);
     ASSERT_EQ(0, hk_module_load(kModule, ""));
     hk_fault_clear();
-    std::string tail = nth == 2 ? "could not map TC base 0\n<6>Myradio fylly loaded\n"
-                                : "could not map TC base 1\n<6>Myradio fylly loaded\n";
+    std::string tail = k.tail;
     std::string c = Console();
     EXPECT_EQ(tail, c.substr(c.size() - std::min(c.size(), tail.size())));
     EXPECT_EQ(std::string::npos, c.find("TC initialized"));
-    EXPECT_EQ(nth == 2 ? 1 : 2, hk_res_live("ioremap"));  // SPI, and timer 0 when it mapped
+    // what the timer step took is given back at once: only the SPI window stays
+    EXPECT_EQ(1, hk_res_live("ioremap"));
+    EXPECT_EQ(0, hk_clk_enabled("tcb_clk"));
     EXPECT_FALSE(hk_at91_tc_running(0));
     // gains are still tracked; a write through a missing window would stop the program
     file *f = Open();
@@ -380,6 +401,65 @@ TEST_F(Radio, MissingTimersStillLoadAndSampleWithoutTouchingThem) {
     ASSERT_EQ(0, hk_module_unload(kModule));
     EXPECT_EQ(0, hk_res_live("ioremap"));
   }
+}
+
+// The timer block's clock is switched off late in boot when no driver has
+// claimed it; the module claims it for as long as it is loaded, and leaves
+// a clock the board code keeps on as it found it.
+TEST_F(Radio, GainTimersRunOnTheirBlocksClockHeldWhileLoaded) {
+  for (bool board_on : {false, true}) {
+    SCOPED_TRACE(board_on ? "board keeps tcb_clk on" : "tcb_clk off after boot");
+    hk_at91_reset();
+    if (board_on) {
+      ASSERT_EQ(1, hk_clk_board_enable("tcb_clk", 1));
+    }
+    const int base = board_on ? 1 : 0;
+    ASSERT_EQ(0, Load());
+    EXPECT_EQ(base + 1, hk_clk_enabled("tcb_clk"));
+    EXPECT_TRUE(hk_at91_tc_running(0));
+    EXPECT_TRUE(hk_at91_tc_running(1));
+    file *f = Open();
+    chan_set cs{2, -800};
+    ASSERT_EQ(0, Ioctl(f, RADIO_ADJUST, &cs));
+    EXPECT_EQ(1692u, hk_at91_tc_reg(1, 0x14));  // the gain output moved
+    Close(f);
+    ASSERT_EQ(0, hk_module_unload(kModule));
+    EXPECT_EQ(base, hk_clk_enabled("tcb_clk"));
+    EXPECT_FALSE(hk_at91_tc_running(0));
+    EXPECT_FALSE(hk_at91_tc_running(1));
+    if (board_on) {
+      EXPECT_EQ(0, hk_clk_board_enable("tcb_clk", 0));
+    }
+  }
+}
+
+// Major 14 belongs to the sound core where the kernel has sound support.
+// The load must fail then, not quietly take 14:3 away from it.
+TEST_F(Radio, DeviceNumberOwnedByAnotherDriverFailsTheLoad) {
+  ASSERT_EQ(0, hk_module_load("soundcore", ""));
+  hk_printk_clear();
+  EXPECT_EQ(-EBUSY, hk_module_load(kModule, ""));
+  EXPECT_TRUE(std::regex_search(
+      Console(), std::regex("<5>Error -16 reserving myspi sound dsp device 14:3\n$")))
+      << Console();
+  EXPECT_FALSE(hk_module_loaded(kModule));
+  EXPECT_FALSE(hk_irq_registered(15));
+  EXPECT_LE(hk_clk_enabled("spi1_clk"), 0);
+  EXPECT_EQ(1, hk_res_live("chrdev_region"));  // the sound core's alone
+  EXPECT_EQ(1, hk_res_live("cdev"));
+  // 14:3 still opens the sound core's device
+  int opens = soundcore_opens();
+  int err = 0;
+  file *f = hk_chrdev_open(14, 3, O_RDONLY, &err);
+  ASSERT_NE(nullptr, f) << err;
+  EXPECT_EQ(opens + 1, soundcore_opens());
+  EXPECT_EQ(0, hk_file_close(f));
+  // and once the sound core is gone the module loads
+  ASSERT_EQ(0, hk_module_unload("soundcore"));
+  EXPECT_EQ(0, Load());
+  f = Open();
+  EXPECT_EQ(opens + 1, soundcore_opens());
+  Close(f);
 }
 
 // The ring

@@ -1,8 +1,10 @@
 /*
  * The simulated AT91SAM9263: master clock 100 MHz, clocks "mck",
- * "spi0_clk", "spi1_clk", "tc0_clk" (= "tcb_clk"), "twi_clk", "pioA_clk"..;
- * the PIO pin multiplexer; timer-counter block 0 (three channels with
- * their registers and clock state); SPI1 with its PDC channel moving 16-bit
+ * "spi0_clk", "spi1_clk", "tcb_clk", "twi_clk", "pioA_clk"..., all off
+ * after reset as the clock code leaves those nobody claimed; the PIO pin
+ * multiplexer; timer-counter block 0 (three channels with their registers
+ * and clock state; on "tcb_clk" only: without it writes are lost, reads
+ * give 0 and no channel runs); SPI1 with its PDC channel moving 16-bit
  * words between DMA memory and a converter on chip select 0, one transfer
  * per (16 x SCBR + 32 x DLYBCT) master clocks of simulated time, raising
  * interrupt 15 while SR & IMR is non-zero.
@@ -25,7 +27,8 @@ void hk_at91_reset(void);
 int hk_at91_pin_function(unsigned pin);
 int hk_at91_pin_pullup(unsigned pin);
 
-/* Timer counter block 0: register of channel ch (offsets of at91_tc.h) */
+/* Timer counter block 0: register of channel ch (offsets of at91_tc.h),
+ * whatever the clock; running = enabled on a clocked block */
 uint32_t hk_at91_tc_reg(unsigned ch, uint32_t offset);
 int hk_at91_tc_running(unsigned ch);
 

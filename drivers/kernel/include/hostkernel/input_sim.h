@@ -2,10 +2,13 @@
  * Control side of the input core simulation, for tests.  Plain C; the
  * event type and code numbers are the system's <linux/input.h> ones.
  *
- * Every event a driver reports to a registered device that declares it is
- * recorded in order, with the simulated time.  An event to a device that
- * is not registered (never, or no longer) or that the device did not
- * declare is not recorded but counted as a violation.  Devices are known
+ * Every event the input core passes on to user space is recorded in order,
+ * with the simulated time.  Like the 2.6.25 core it drops, and only counts,
+ * a key event that does not change the key's state, an axis value equal to
+ * the last one (after the axis's fuzz) and a SYN_REPORT with nothing passed
+ * on since the last one.  An event to a device that is not registered
+ * (never, or no longer) or that the device did not declare is not recorded
+ * but counted as a violation.  Devices are known
  * by a handle: the number of their registration since start.
  *
  * Fault kinds (hostkernel.h): "input_allocate_device" (NULL),
@@ -38,6 +41,7 @@ size_t hk_input_event_count(void);
 int hk_input_event_get(size_t i, struct hk_input_event *out);	/* 0 or -1 */
 void hk_input_events_clear(void);
 long hk_input_violations(void);
+long hk_input_dropped(void);	/* events the core did not pass on */
 
 /* Handle of the registered device with that name, or -1 */
 int hk_input_find(const char *name);

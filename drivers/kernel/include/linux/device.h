@@ -1,6 +1,9 @@
 #ifndef _HK_LINUX_DEVICE_H
 #define _HK_LINUX_DEVICE_H
-/* The little of the driver model that modules touch directly. */
+/*
+ * The little of the driver model that modules touch directly, as 2.6.25 has
+ * it: a device is named by its bus_id (dev_name() came later).
+ */
 #include <linux/types.h>
 #include <linux/kernel.h>
 #include <linux/list.h>
@@ -42,16 +45,17 @@ static inline void dev_set_drvdata(struct device *dev, void *data)
 	dev->driver_data = data;
 }
 
-static inline const char *dev_name(const struct device *dev)
+/* What dev_printk names a device by: its driver, else its bus. */
+static inline const char *dev_driver_string(struct device *dev)
 {
-	return dev->bus_id;
+	return dev->driver ? dev->driver->name :
+	       (dev->bus ? dev->bus->name : "");
 }
 
 #define dev_printk(level, dev, fmt, ...) \
-	printk(level "%s: " fmt, (dev) ? dev_name(dev) : "(null)", ##__VA_ARGS__)
+	printk(level "%s %s: " fmt, dev_driver_string(dev), (dev)->bus_id, ##__VA_ARGS__)
 #define dev_err(dev, fmt, ...) dev_printk(KERN_ERR, dev, fmt, ##__VA_ARGS__)
 #define dev_warn(dev, fmt, ...) dev_printk(KERN_WARNING, dev, fmt, ##__VA_ARGS__)
-#define dev_notice(dev, fmt, ...) dev_printk(KERN_NOTICE, dev, fmt, ##__VA_ARGS__)
 #define dev_info(dev, fmt, ...) dev_printk(KERN_INFO, dev, fmt, ##__VA_ARGS__)
 #ifdef DEBUG
 #define dev_dbg(dev, fmt, ...) dev_printk(KERN_DEBUG, dev, fmt, ##__VA_ARGS__)

@@ -6,9 +6,12 @@
 /*
  * Input core as a 2.6.25 device driver sees it: allocate a device, declare
  * its event types, keys and absolute axes, register it and report events.
- * The host simulation (hostkernel/input_sim.h) records every reported
- * event and catches events on devices that are not registered or that do
- * not declare them.
+ * As in 2.6.25 the core passes on only what changes the device's state: a
+ * key already in the reported state, an axis value equal to the last one
+ * (after fuzz) and a SYN_REPORT with nothing passed on since the last one
+ * are dropped.  The host simulation (hostkernel/input_sim.h) records what
+ * is passed on, as user space would read it, and catches events on devices
+ * that are not registered or that do not declare them.
  */
 #include <linux/types.h>
 #include <linux/bitops.h>
@@ -60,6 +63,8 @@ struct input_dev {
 	int absmin[ABS_MAX + 1];
 	int absfuzz[ABS_MAX + 1];
 	int absflat[ABS_MAX + 1];
+
+	int sync;		/* nothing passed on since the last SYN_REPORT */
 
 	struct device dev;
 	int hk_registered;
