@@ -142,7 +142,7 @@ static void kput_pointer(struct kbuf *b, uintptr_t v, int left, int zero,
 static void kformat(struct kbuf *b, const char *fmt, va_list args)
 {
 	while (*fmt) {
-		char spec[32];
+		char spec[64];
 		size_t sl = 0;
 		int left = 0, zero = 0, special = 0;
 		int width = -1, precision = -1;
@@ -171,6 +171,8 @@ static void kformat(struct kbuf *b, const char *fmt, va_list args)
 		}
 		if (*fmt == '*') {
 			width = va_arg(args, int);
+			if (width < -4096 || width > 4096)
+				width = 4096;
 			if (width < 0) {
 				width = -width;
 				left = 1;
@@ -179,8 +181,11 @@ static void kformat(struct kbuf *b, const char *fmt, va_list args)
 			fmt++;
 		} else if (*fmt >= '0' && *fmt <= '9') {
 			width = 0;
-			while (*fmt >= '0' && *fmt <= '9')
+			while (*fmt >= '0' && *fmt <= '9') {
 				width = 10 * width + (*fmt++ - '0');
+				if (width > 4096)
+					width = 4096;
+			}
 		}
 		if (*fmt == '.') {
 			fmt++;
@@ -189,10 +194,15 @@ static void kformat(struct kbuf *b, const char *fmt, va_list args)
 				precision = va_arg(args, int);
 				if (precision < 0)
 					precision = 0;
+				if (precision > 4096)
+					precision = 4096;
 				fmt++;
 			} else {
-				while (*fmt >= '0' && *fmt <= '9')
+				while (*fmt >= '0' && *fmt <= '9') {
 					precision = 10 * precision + (*fmt++ - '0');
+					if (precision > 4096)
+						precision = 4096;
+				}
 			}
 		}
 		if (width >= 0)
