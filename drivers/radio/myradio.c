@@ -768,11 +768,12 @@ static void stop_sampling(void)
  */
 static int __init myradio_init(void)
 {
+	dev_t devno;
 	int err;
 	int i;
 
-	printk(KERN_INFO "%s My Rvcxadio (%s():%d)\n", "Module myradio:...", __func__,
-	       BANNER_LINE);
+	printk(KERN_INFO "%s My Rvcxadio (%s():%d)\n", "Module myradio:...",
+	       __func__, BANNER_LINE);
 
 	reset_state();
 	clk = clk_get(NULL, "spi1_clk");
@@ -837,7 +838,8 @@ static int __init myradio_init(void)
 	 * Reserve the number first: adding the device alone would silently
 	 * shadow a driver that already owns it (14 is the sound major).
 	 */
-	err = register_chrdev_region(MKDEV(myspip->major, myspip->minor), 1, "myradio");
+	devno = MKDEV(myspip->major, myspip->minor);
+	err = register_chrdev_region(devno, 1, "myradio");
 	if (err) {
 		printk(KERN_NOTICE "Error %d reserving myspi sound dsp device %d:%d\n",
 		       err, myspip->major, myspip->minor);
@@ -846,7 +848,7 @@ static int __init myradio_init(void)
 	cdev_init(&myspip->cdev, &MySpiSoundDspFops);
 	myspip->cdev.owner = THIS_MODULE;
 	myspip->cdev.ops = &MySpiSoundDspFops;
-	err = cdev_add(&myspip->cdev, MKDEV(myspip->major, myspip->minor), 1);
+	err = cdev_add(&myspip->cdev, devno, 1);
 	if (err) {
 		printk(KERN_NOTICE "Error %d adding myspi sound dsp device\n", err);
 		goto err_region;
@@ -894,7 +896,7 @@ static int __init myradio_init(void)
 err_cdev:
 	cdev_del(&myspip->cdev);
 err_region:
-	unregister_chrdev_region(MKDEV(myspip->major, myspip->minor), 1);
+	unregister_chrdev_region(devno, 1);
 err_spi:
 	iounmap(spi_base);
 	spi_base = NULL;
