@@ -31,11 +31,14 @@ constexpr double kLimit = 0.01; // "working": mean CER below 1 %
 std::vector<condition> plan(int seeds)
 {
 	std::vector<condition> cs;
+	// Both chains decode the same recordings, side by side.
 	auto add = [&](condition c) {
-		for (int s = 1; s <= seeds; s++) {
-			c.seed = uint64_t(s);
-			cs.push_back(c);
-		}
+		for (const char *chain : {"specified", "enhanced"})
+			for (int s = 1; s <= seeds; s++) {
+				c.seed = uint64_t(s);
+				c.chain = chain;
+				cs.push_back(c);
+			}
 	};
 	for (double rate : {kBoardRate, kNominalRate})
 		for (int snr = -3; snr <= 15; snr++)

@@ -1,0 +1,111 @@
+// Enhanced chain, character decision: see enh_char.h.
+#include "enh_char.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "decode_char.h"
+
+namespace {
+
+constexpr char kLettersShift = 14;
+constexpr char kFiguresShift = 15;
+constexpr int kPhasing1 = 34; // 'c', sent as first copy while phasing
+constexpr int kPhasing2 = 33; // 'a', in the repetition slots
+// Share of the pair's energy the winner must lead by; below it the
+// character is marked as an error rather than guessed.
+constexpr double kMinMargin = 0.005;
+
+double ones_sum(int idx, const double v[7])
+{
+	double s = 0;
+	for (int j = 0; j < 7; j++)
+		if (Alphabet[idx].sevenbit[j])
+			s += v[j];
+	return s;
+}
+
+} // namespace
+
+int enh_codebook_pick(const double dx[7], const double rx[7], double *margin)
+{
+	double both[7];
+	for (int j = 0; j < 7; j++)
+		both[j] = dx[j] + rx[j];
+	int best = 0;
+	double m1 = -1e300, m2 = -1e300;
+	for (int i = 0; i <= ENH_PHASING_PAIR; i++) {
+		const double m = i < ALPHABET_SIZE ? ones_sum(i, both) : ones_sum(kPhasing1, dx) + ones_sum(kPhasing2, rx);
+		if (m > m1) {
+			m2 = m1;
+			m1 = m;
+			best = i;
+		} else if (m > m2) {
+			m2 = m;
+		}
+	}
+	*margin = m1 - m2;
+	return best;
+}
+
+void enh_char_init(enh_char_obj *o, int dbg_print)
+{
+	std::memset(o, 0, sizeof *o);
+	o->dbg_print = dbg_print;
+	o->char_num = 14;
+	o->min_margin = kMinMargin;
+}
+
+void enh_char_reset(enh_char_obj *o)
+{
+	std::memset(o->dx_d, 0, sizeof o->dx_d);
+	std::memset(o->dx_e, 0, sizeof o->dx_e);
+	o->ptr = 0;
+	o->char_num = 14;
+}
+
+char enh_char_decide(enh_char_obj *o, const int32_t d[7], const int32_t e[7], int first_copy)
+{
+	if (first_copy) {
+		std::memcpy(o->dx_d[o->ptr], d, sizeof o->dx_d[0]);
+		std::memcpy(o->dx_e[o->ptr], e, sizeof o->dx_e[0]);
+		o->ptr = (o->ptr + 1) % 4;
+		return 0;
+	}
+	// The third most recent first copy was sent five positions earlier.
+	const int k = (o->ptr + 1) % 4;
+	double dx[7], rx[7], energy = 0;
+	for (int j = 0; j < 7; j++) {
+		dx[j] = o->dx_d[k][j];
+		rx[j] = d[j];
+		energy += static_cast<double>(o->dx_e[k][j]) + e[j];
+	}
+	double margin = 0;
+	const int idx = enh_codebook_pick(dx, rx, &margin);
+
+	char ch;
+	if (margin <= o->min_margin * energy) {
+		ch = '*';
+	} else if (idx == ENH_PHASING_PAIR) {
+		ch = 's';
+	} else {
+		ch = decode_comb_num(idx, o->char_num);
+		if (ch == 'n') {
+			o->char_num = 14;
+			ch = '*';
+		}
+	}
+	if (o->dbg_print) {
+		putchar(ch == kLettersShift ? 'l' : ch == kFiguresShift ? 'f' : ch);
+		fflush(stdout);
+	}
+	if (ch == kFiguresShift) {
+		o->char_num = 15;
+		return 0;
+	}
+	if (ch == kLettersShift) {
+		o->char_num = 14;
+		return 0;
+	}
+	return ch;
+}
