@@ -19,13 +19,16 @@ constexpr int kSearch = 240;          // samples searched for the best peak: a p
 constexpr int kAcqNum = 1, kAcqDen = 2;
 // Strong 28-bit phasing match that realigns characters.
 constexpr int kSyncNum = 3, kSyncDen = 5;
+// Below this mean energy per bit (a tone of about 15 sample units) the
+// correlation is made of rounding residue, not signal.
+constexpr int64_t kMinEnergy = 64;
 constexpr double kMinPeriod = 16.88, kMaxPeriod = 17.2;
 constexpr double kMaxGear = 150;  // characters of memory of the timing loop
 constexpr double kStartGear = 12;
 constexpr double kMaxAfcGear = 32;
 constexpr int kPeakWindow = 10;     // samples either side of a due peak
 constexpr int kPeakNum = 7, kPeakDen = 20; // a due peak counts above 0.35
-constexpr double kGearAfterPhasing = 60;
+constexpr double kGearAfterPhasing = 150;
 constexpr double kQualityLost = 0.53; // noise alone gives 0.5
 constexpr int kQualityMemory = 64;
 
@@ -360,7 +363,7 @@ int enh_clock_step(enh_clock *c, int xr, int xi)
 	for (int h = 0; h < ENH_HYP; h++) {
 		int64_t cs, es;
 		acq_corr(c->hyp[h], n, &cs, &es);
-		if (cs * kAcqDen <= es * kAcqNum)
+		if (cs * kAcqDen <= es * kAcqNum || es < kTaps * kMinEnergy)
 			continue;
 		// Best normalised correlation: cs/es above best_c/best_e, compared
 		// crosswise on values cut to 28 bits so the products fit 64.
