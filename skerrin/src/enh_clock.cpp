@@ -17,8 +17,8 @@ constexpr int kSearch = 240;          // samples searched for the best peak: a p
 // Normalised correlation that starts a peak search: noise alone gives
 // about 0.11 (one standard deviation), a clean signal at 0 dB about 0.7.
 constexpr int kAcqNum = 1, kAcqDen = 2;
-// Strong 28-bit phasing match that realigns characters.
-constexpr int kSyncNum = 3, kSyncDen = 5;
+// Mean 28-bit phasing match a new character alignment needs (0.45).
+constexpr int kSyncNum = 9, kSyncDen = 20;
 // Below this mean energy per bit (a tone of about 15 sample units) the
 // correlation is made of rounding residue, not signal.
 constexpr int64_t kMinEnergy = 64;
@@ -26,7 +26,7 @@ constexpr double kMinPeriod = 16.88, kMaxPeriod = 17.2;
 constexpr double kMaxGear = 150;  // characters of memory of the timing loop
 constexpr double kStartGear = 12;
 constexpr double kMaxAfcGear = 32;
-constexpr int kPeakWindow = 10;     // samples either side of a due peak
+constexpr int kPeakWindow = 14;     // samples either side of a due peak
 constexpr int kPeakNum = 7, kPeakDen = 20; // a due peak counts above 0.35
 constexpr double kGearAfterPhasing = 150;
 constexpr double kQualityLost = 0.53; // noise alone gives 0.5
@@ -86,6 +86,10 @@ void lock(enh_clock *c)
 	std::memset(c->bit_d, 0, sizeof c->bit_d);
 	std::memset(c->bit_e, 0, sizeof c->bit_e);
 	c->bit_pos = 0;
+	std::memset(c->sync_c, 0, sizeof c->sync_c);
+	std::memset(c->sync_e, 0, sizeof c->sync_e);
+	c->bmod = 1; // the lock's peak ends the pattern: position 0
+	c->align_mod = 0;
 	c->bitcnt = 0;
 	c->bytcnt = 0;
 	c->k = kStartGear;
@@ -145,7 +149,10 @@ void phasing_peak(enh_clock *c)
 	// beginning, not phasing.
 	const bool far = false;
 	if (best == 0 || best == w - 1 || far || c->win_c[best] * kPeakDen <= c->win_e[best] * kPeakNum) {
-		if (++c->misses >= 2) {
+		// The first periods' peaks may still be dragged by the window
+		// reaching back before the signal: the phasing has ended only
+		// after a few found and then two missed.
+		if (++c->misses >= (c->fit_n >= 4 ? 2 : 4)) {
 			// A short phasing leaves the rate unsure: the loop starts wide.
 			c->phasing = 0;
 			c->k = c->fit_n >= 8 ? kGearAfterPhasing : kStartGear;
@@ -255,16 +262,25 @@ int bit(enh_clock *c)
 	c->grp_d[c->bitcnt] = static_cast<int32_t>(d);
 	c->grp_e[c->bitcnt] = static_cast<int32_t>(e);
 
-	// Realign on a strong match of two phasing periods ending here,
-	// unless this bit already ends a repetition as it should.
+	// Character alignment: per bit position within the 14-bit period, a
+	// running mean of how well the last two periods match the phasing
+	// pattern ending there.  A position whose match is good and better
+	// than the current one's takes over; a single chance match (as where
+	// phasing turns into text) does not.
 	int64_t cs = 0, es = 0;
 	for (int k = 0; k < 28; k++) {
 		const int p = (c->bit_pos - 1 - k) & 31;
 		cs += enh_phasing[13 - k % 14] ? c->bit_d[p] : -c->bit_d[p];
 		es += c->bit_e[p];
 	}
-	const bool aligned = c->bitcnt == 6 && (c->bytcnt & 1);
-	if (!aligned && cs * kSyncDen > es * kSyncNum) {
+	const int b = c->bmod;
+	c->bmod = b == 13 ? 0 : b + 1;
+	c->sync_c[b] += (cs - c->sync_c[b]) / 4;
+	c->sync_e[b] += (es - c->sync_e[b]) / 4;
+	const int a = c->align_mod;
+	if (b != a && c->sync_c[b] * kSyncDen > c->sync_e[b] * kSyncNum &&
+	    (c->sync_c[b] >> 8) * (c->sync_e[a] >> 8) > (c->sync_c[a] >> 8) * (c->sync_e[b] >> 8)) {
+		c->align_mod = b;
 		c->bitcnt = 0;
 		c->bytcnt = 0;
 		return 0;

@@ -23,8 +23,8 @@
 // alpha-beta loop whose gains narrow from a few characters to a memory of
 // about 150 characters, 1000 bits; the rate stays within 16.8 to 17.3
 // samples per bit), and the phase turn of the stronger tone's correlator
-// over 8 samples retunes both oscillators (AFC).  A strong 28-bit match of
-// the phasing pattern realigns characters.  The lock ends when the mean
+// over 8 samples retunes both oscillators (AFC).  Characters stay aligned
+// where the phasing pattern has matched best and well, on a running mean.  The lock ends when the mean
 // ratio |d|/e of the characters falls to that of noise, or by enh_clock_unlock.
 #ifndef SKERRIN_ENH_CLOCK_H
 #define SKERRIN_ENH_CLOCK_H
@@ -73,14 +73,17 @@ struct enh_clock {
 	int64_t bits;   // bits read since the lock
 	int64_t expect; // sample where the next peak is due
 	int win_left;
-	int64_t win_c[24];
-	int64_t win_e[24];
+	int64_t win_c[32];
+	int64_t win_e[32];
 	double fit_n, fit_m, fit_mm, fit_t, fit_mt; // sums over peaks m, times t
 	int peaks;      // periods since the lock (index of the expected peak)
 
 	// Soft history of the last 28 bits for realignment.
 	int32_t bit_d[32], bit_e[32];
 	int bit_pos;
+	int64_t sync_c[14], sync_e[14]; // running match by position in the period
+	int bmod;      // position of the next bit in the period
+	int align_mod; // position where the pattern ends: a repetition ends there
 
 	// Character assembly.
 	int bitcnt; // next bit's place in the group, 0..6
