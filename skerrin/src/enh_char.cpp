@@ -14,7 +14,7 @@ constexpr int kPhasing1 = 34; // 'c', sent as first copy while phasing
 constexpr int kPhasing2 = 33; // 'a', in the repetition slots
 // Share of the pair's energy the winner must lead by; below it the
 // character is marked as an error rather than guessed.
-constexpr double kMinMargin = 0.005;
+constexpr double kMinMargin = 0.01;
 
 double ones_sum(int idx, const double v[7])
 {
@@ -85,6 +85,15 @@ char enh_char_decide(enh_char_obj *o, const int32_t d[7], const int32_t e[7], in
 
 	char ch;
 	if (margin <= o->min_margin * energy) {
+		// Too close to trust; but the case follows the likeliest
+		// character, since a lost shift would garble what follows.
+		if (idx < ALPHABET_SIZE) {
+			const char likely = decode_comb_num(idx, o->char_num);
+			if (likely == kFiguresShift)
+				o->char_num = 15;
+			else if (likely == kLettersShift)
+				o->char_num = 14;
+		}
 		ch = '*';
 	} else if (idx == ENH_PHASING_PAIR) {
 		ch = 's';

@@ -23,7 +23,7 @@ constexpr int kSyncNum = 9, kSyncDen = 20;
 // correlation is made of rounding residue, not signal.
 constexpr int64_t kMinEnergy = 64;
 constexpr double kMinPeriod = 16.88, kMaxPeriod = 17.2;
-constexpr double kMaxGear = 150;  // characters of memory of the timing loop
+constexpr double kMaxGear = 300;  // characters of memory of the timing loop
 constexpr double kStartGear = 12;
 constexpr double kMaxAfcGear = 32;
 constexpr int kPeakWindow = 14;     // samples either side of a due peak
