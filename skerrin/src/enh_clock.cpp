@@ -119,18 +119,30 @@ void lock(enh_clock *c)
 }
 
 // Normalised 42-bit phasing correlation of pair `hy` ending at sample n.
-void acq_corr(const enh_hyp &hy, int64_t n, int64_t *cs_out, int64_t *es_out)
+// With `gate`, gives up (false) after the newest period when that alone
+// matches too poorly for the whole to pass: listening costs a third.
+bool acq_corr(const enh_hyp &hy, int64_t n, int64_t *cs_out, int64_t *es_out, bool gate = false)
 {
 	const taps &t = acq_taps();
 	const int idx = static_cast<int>(n & kMask);
 	int64_t cs = 0, es = 0;
-	for (int k = 0; k < kTaps; k++) {
+	for (int k = 0; k < 14; k++) {
+		const int p = (idx - t.off[k]) & kMask;
+		cs += t.sign[k] > 0 ? hy.d[p] : -hy.d[p];
+		es += hy.e[p];
+	}
+	// Noise alone passes a 0.3 gate on one period about one time in
+	// twelve; a signal that passes 0.5 over three periods nearly always.
+	if (gate && cs * 10 <= es * 3)
+		return false;
+	for (int k = 14; k < kTaps; k++) {
 		const int p = (idx - t.off[k]) & kMask;
 		cs += t.sign[k] > 0 ? hy.d[p] : -hy.d[p];
 		es += hy.e[p];
 	}
 	*cs_out = cs;
 	*es_out = es;
+	return true;
 }
 
 // The phasing peak due in this window: found, it refines the line through
@@ -378,7 +390,8 @@ int enh_clock_step(enh_clock *c, int xr, int xi)
 
 	for (int h = 0; h < ENH_HYP; h++) {
 		int64_t cs, es;
-		acq_corr(c->hyp[h], n, &cs, &es);
+		if (!acq_corr(c->hyp[h], n, &cs, &es, true))
+			continue;
 		if (cs * kAcqDen <= es * kAcqNum || es < kTaps * kMinEnergy)
 			continue;
 		// Best normalised correlation: cs/es above best_c/best_e, compared
