@@ -17,6 +17,9 @@ constexpr int kSearch = 240;          // samples searched for the best peak: a p
 // Normalised correlation that starts a peak search: noise alone gives
 // about 0.11 (one standard deviation), a clean signal at 0 dB about 0.7.
 constexpr int kAcqNum = 1, kAcqDen = 2;
+// A candidate's first-copy halves must match at least this well (per
+// character, in floating point: candidates are rare).
+constexpr double kHalfMin = 0.3;
 // Mean 28-bit phasing match a new character alignment needs (0.45).
 constexpr int kSyncNum = 9, kSyncDen = 20;
 // Below this mean energy per bit (a tone of about 15 sample units) the
@@ -121,27 +124,31 @@ void lock(enh_clock *c)
 // Normalised 42-bit phasing correlation of pair `hy` ending at sample n.
 // With `gate`, gives up (false) after the newest period when that alone
 // matches too poorly for the whole to pass: listening costs a third.
-bool acq_corr(const enh_hyp &hy, int64_t n, int64_t *cs_out, int64_t *es_out, bool gate = false)
+// `c_half` gets the correlation over the first-copy halves (phasing signal
+// 1), normalised like the whole: the idle signal alpha repeated matches
+// the other half and a little of the whole, but not this.
+bool acq_corr(const enh_hyp &hy, int64_t n, int64_t *cs_out, int64_t *es_out, bool gate = false,
+	      double *c_half = nullptr)
 {
 	const taps &t = acq_taps();
 	const int idx = static_cast<int>(n & kMask);
-	int64_t cs = 0, es = 0;
-	for (int k = 0; k < 14; k++) {
+	int64_t cs = 0, es = 0, ch = 0, eh = 0;
+	for (int k = 0; k < kTaps; k++) {
+		if (k == 14 && gate && cs * 10 <= es * 3)
+			return false; // noise passes 0.3 on one period one time in twelve
 		const int p = (idx - t.off[k]) & kMask;
-		cs += t.sign[k] > 0 ? hy.d[p] : -hy.d[p];
+		const int32_t v = t.sign[k] > 0 ? hy.d[p] : -hy.d[p];
+		cs += v;
 		es += hy.e[p];
-	}
-	// Noise alone passes a 0.3 gate on one period about one time in
-	// twelve; a signal that passes 0.5 over three periods nearly always.
-	if (gate && cs * 10 <= es * 3)
-		return false;
-	for (int k = 14; k < kTaps; k++) {
-		const int p = (idx - t.off[k]) & kMask;
-		cs += t.sign[k] > 0 ? hy.d[p] : -hy.d[p];
-		es += hy.e[p];
+		if (k % 14 >= 7) {
+			ch += v;
+			eh += hy.e[p];
+		}
 	}
 	*cs_out = cs;
 	*es_out = es;
+	if (c_half)
+		*c_half = eh > 0 ? static_cast<double>(ch) / static_cast<double>(eh) : 0.0;
 	return true;
 }
 
@@ -390,9 +397,21 @@ int enh_clock_step(enh_clock *c, int xr, int xi)
 
 	for (int h = 0; h < ENH_HYP; h++) {
 		int64_t cs, es;
-		if (!acq_corr(c->hyp[h], n, &cs, &es, true))
+		double c_half = 0;
+		if (!acq_corr(c->hyp[h], n, &cs, &es, true, &c_half))
 			continue;
-		if (cs * kAcqDen <= es * kAcqNum || es < kTaps * kMinEnergy)
+		if (cs * kAcqDen <= es * kAcqNum || es < kTaps * kMinEnergy || c_half < kHalfMin)
+			continue;
+		// A pair listening 85 Hz beside the signal can see a pattern in
+		// its skirts (the idle signal after a transmission does that);
+		// the signal's energy shows which pair is on it.
+		bool beside = false;
+		for (int o = 0; o < ENH_HYP && !beside; o++) {
+			int64_t co, eo;
+			if (o != h && acq_corr(c->hyp[o], n, &co, &eo) && eo > 2 * es)
+				beside = true;
+		}
+		if (beside)
 			continue;
 		// Best normalised correlation: cs/es above best_c/best_e, compared
 		// crosswise on values cut to 28 bits so the products fit 64.
