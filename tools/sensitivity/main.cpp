@@ -44,7 +44,8 @@ std::vector<condition> plan(int seeds)
 		for (int snr = -3; snr <= 15; snr++)
 			add({"snr", rate, double(snr), 0, 0, 0, 0});
 	for (double rate : {kBoardRate, kNominalRate}) {
-		for (int off = -80; off <= 80; off += 5)
+		// Out to where the enhanced chain's frequency search (+-127 Hz) ends.
+		for (int off = -120; off <= 120; off += 5)
 			add({"offset", rate, kImpairmentSnr, double(off), 0, 0, 0});
 		// Fine steps within the +-500 ppm of real transmitters, then coarse
 		// ones out to where the bit clock gives up.
