@@ -2,6 +2,7 @@
 #include "enh_char.h"
 
 #include <cstdio>
+#include <cmath>
 #include <cstring>
 
 #include "decode_char.h"
@@ -15,6 +16,9 @@ constexpr int kPhasing2 = 33; // 'a', in the repetition slots
 // Share of the pair's energy the winner must lead by; below it the
 // character is marked as an error rather than guessed.
 constexpr double kMinMargin = 0.01;
+// In a fade the energy is mostly noise's; the lead is then also judged
+// against the noise energy of a bit (followed over about 30 characters).
+constexpr double kNoiseMargin = 0.5;
 
 double ones_sum(int idx, const double v[7])
 {
@@ -54,6 +58,7 @@ void enh_char_init(enh_char_obj *o, int dbg_print)
 	o->dbg_print = dbg_print;
 	o->char_num = 14;
 	o->min_margin = kMinMargin;
+	o->noise_margin = kNoiseMargin;
 }
 
 void enh_char_reset(enh_char_obj *o)
@@ -74,17 +79,20 @@ char enh_char_decide(enh_char_obj *o, const int32_t d[7], const int32_t e[7], in
 	}
 	// The third most recent first copy was sent five positions earlier.
 	const int k = (o->ptr + 1) % 4;
-	double dx[7], rx[7], energy = 0;
+	double dx[7], rx[7], energy = 0, weaker = 0;
 	for (int j = 0; j < 7; j++) {
 		dx[j] = o->dx_d[k][j];
 		rx[j] = d[j];
 		energy += static_cast<double>(o->dx_e[k][j]) + e[j];
+		// The tone not sent carries noise (and a little of the other).
+		weaker += (static_cast<double>(e[j]) - std::fabs(rx[j])) / 2;
 	}
+	o->noise = o->noise > 0 ? o->noise + (weaker / 7 - o->noise) / 32 : weaker / 7;
 	double margin = 0;
 	const int idx = enh_codebook_pick(dx, rx, &margin);
 
 	char ch;
-	if (margin <= o->min_margin * energy) {
+	if (margin <= o->min_margin * energy || margin <= o->noise_margin * o->noise) {
 		// Too close to trust; but the case follows the likeliest
 		// character, since a lost shift would garble what follows.
 		if (idx < ALPHABET_SIZE) {

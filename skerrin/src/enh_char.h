@@ -9,7 +9,9 @@
 // of both copies wins (square-law combining), and so does the phasing pair
 // (phasing signal 1 as first copy, phasing signal 2 as repetition) when it
 // fits better.  When the winner's lead over the runner-up is below a share
-// of the pair's total energy the character is '*'.  Out: the same
+// of the pair's total energy, or below half the noise energy of a bit (in
+// deep fades), the character is '*'; its likeliest reading still moves the
+// case shift.  Out: the same
 // characters, marks, case shifts and echo as the specified character
 // decoder ('s' for the phasing pair, 0 for first copies and shifts).
 #ifndef SKERRIN_ENH_CHAR_H
@@ -26,6 +28,8 @@ struct enh_char_obj {
 	int char_num;  // 14 letters, 15 figures
 	int dbg_print; // echo each character to standard output
 	double min_margin; // lead below this share of the energy gives '*'
+	double noise;      // mean noise energy of a bit in one correlator
+	double noise_margin; // lead below this many noise energies gives '*'
 };
 
 // Index of the best-fitting pattern (0..34, or ENH_PHASING_PAIR) for the
