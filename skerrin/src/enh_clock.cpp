@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace {
+constexpr int enh_phasing_bits[14] = {0, 1, 1, 0, 0, 1, 1, 1, 1, 1, 1, 0, 0, 0};
+}
 const int enh_phasing[14] = {0, 1, 1, 0, 0, 1, 1, 1, 1, 1, 1, 0, 0, 0};
 
 namespace {
@@ -35,24 +38,24 @@ constexpr double kGearAfterPhasing = 150;
 constexpr double kQualityLost = 0.53; // noise alone gives 0.5
 constexpr int kQualityMemory = 64;
 
+// Tap k lies k bits before the newest, which ends the pattern's last bit.
 struct taps {
 	int off[kTaps];
-	int sign[kTaps];
-	taps()
+	int32_t sign[kTaps];
+	constexpr taps() : off(), sign()
 	{
-		// Tap k lies k bits before the newest; the newest ends the
-		// pattern's last bit.
 		for (int k = 0; k < kTaps; k++) {
-			off[k] = static_cast<int>(std::lround(k * kAcqPeriod));
-			sign[k] = enh_phasing[13 - k % 14] ? 1 : -1;
+			off[k] = (k * 1704 + 50) / 100; // k * kAcqPeriod, rounded
+			sign[k] = enh_phasing_bits[13 - k % 14] ? 1 : -1;
 		}
 	}
 };
 
+constexpr taps kAcqTaps;
+
 const taps &acq_taps()
 {
-	static const taps t;
-	return t;
+	return kAcqTaps;
 }
 
 constexpr int64_t q16(double v)
@@ -133,20 +136,24 @@ bool acq_corr(const enh_hyp &hy, int64_t n, int64_t *cs_out, int64_t *es_out, bo
 	const taps &t = acq_taps();
 	const int idx = static_cast<int>(n & kMask);
 	int64_t cs = 0, es = 0, ch = 0, eh = 0;
-	for (int k = 0; k < kTaps; k++) {
-		if (k == 14 && gate && cs * 10 <= es * 3)
+	// Period by period, newest first; in each the repetition half (taps
+	// 0..6 of the period) comes before the first-copy half (7..13).
+	for (int per = 0; per < kTaps / 14; per++) {
+		if (per == 1 && gate && (cs + ch) * 10 <= (es + eh) * 3)
 			return false; // noise passes 0.3 on one period one time in twelve
-		const int p = (idx - t.off[k]) & kMask;
-		const int32_t v = t.sign[k] > 0 ? hy.d[p] : -hy.d[p];
-		cs += v;
-		es += hy.e[p];
-		if (k % 14 >= 7) {
-			ch += v;
+		for (int k = 14 * per; k < 14 * per + 7; k++) {
+			const int p = (idx - t.off[k]) & kMask;
+			cs += t.sign[k] * hy.d[p];
+			es += hy.e[p];
+		}
+		for (int k = 14 * per + 7; k < 14 * per + 14; k++) {
+			const int p = (idx - t.off[k]) & kMask;
+			ch += t.sign[k] * hy.d[p];
 			eh += hy.e[p];
 		}
 	}
-	*cs_out = cs;
-	*es_out = es;
+	*cs_out = cs + ch;
+	*es_out = es + eh;
 	if (c_half)
 		*c_half = eh > 0 ? static_cast<double>(ch) / static_cast<double>(eh) : 0.0;
 	return true;
