@@ -15,10 +15,12 @@ constexpr int kPhasing1 = 34; // 'c', sent as first copy while phasing
 constexpr int kPhasing2 = 33; // 'a', in the repetition slots
 // Share of the pair's energy the winner must lead by; below it the
 // character is marked as an error rather than guessed.
-constexpr double kMinMargin = 0.01;
+constexpr double kMinMargin = 0.003;
 // In a fade the energy is mostly noise's; the lead is then also judged
 // against the noise energy of a bit (followed over about 30 characters).
-constexpr double kNoiseMargin = 0.5;
+// Both thresholds are low: most characters they mark are right, and a
+// mark costs as much as an error in the error rate.
+constexpr double kNoiseMargin = 0.3;
 
 double ones_sum(int idx, const double v[7])
 {

@@ -9,7 +9,7 @@
 // of both copies wins (square-law combining), and so does the phasing pair
 // (phasing signal 1 as first copy, phasing signal 2 as repetition) when it
 // fits better.  When the winner's lead over the runner-up is below a share
-// of the pair's total energy, or below half the noise energy of a bit (in
+// of the pair's total energy, or below a third of the noise energy of a bit (in
 // deep fades), the character is '*'; its likeliest reading still moves the
 // case shift.  Out: the same
 // characters, marks, case shifts and echo as the specified character
