@@ -6,10 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-constexpr int enh_phasing_bits[14] = {0, 1, 1, 0, 0, 1, 1, 1, 1, 1, 1, 0, 0, 0};
-}
-const int enh_phasing[14] = {0, 1, 1, 0, 0, 1, 1, 1, 1, 1, 1, 0, 0, 0};
+constexpr int enh_phasing[14] = {0, 1, 1, 0, 0, 1, 1, 1, 1, 1, 1, 0, 0, 0};
 
 namespace {
 
@@ -20,9 +17,8 @@ constexpr int kSearch = 240;          // samples searched for the best peak: a p
 // Normalised correlation that starts a peak search: noise alone gives
 // about 0.11 (one standard deviation), a clean signal at 0 dB about 0.7.
 constexpr int kAcqNum = 1, kAcqDen = 2;
-// A candidate's first-copy halves must match at least this well (per
-// character, in floating point: candidates are rare).
-constexpr double kHalfMin = 0.3;
+// A candidate's first-copy halves must match at least this well (0.3).
+constexpr int kHalfNum = 3, kHalfDen = 10;
 // Mean 28-bit phasing match a new character alignment needs (0.45).
 constexpr int kSyncNum = 9, kSyncDen = 20;
 // Below this mean energy per bit (a tone of about 15 sample units) the
@@ -46,7 +42,7 @@ struct taps {
 	{
 		for (int k = 0; k < kTaps; k++) {
 			off[k] = (k * 1704 + 50) / 100; // k * kAcqPeriod, rounded
-			sign[k] = enh_phasing_bits[13 - k % 14] ? 1 : -1;
+			sign[k] = enh_phasing[13 - k % 14] ? 1 : -1;
 		}
 	}
 };
@@ -127,11 +123,11 @@ void lock(enh_clock *c)
 // Normalised 42-bit phasing correlation of pair `hy` ending at sample n.
 // With `gate`, gives up (false) after the newest period when that alone
 // matches too poorly for the whole to pass: listening costs a third.
-// `c_half` gets the correlation over the first-copy halves (phasing signal
-// 1), normalised like the whole: the idle signal alpha repeated matches
-// the other half and a little of the whole, but not this.
+// `c_half` tells whether the first-copy halves (phasing signal 1) match
+// too: the idle signal alpha repeated matches the other half and a little
+// of the whole, but not these.
 bool acq_corr(const enh_hyp &hy, int64_t n, int64_t *cs_out, int64_t *es_out, bool gate = false,
-	      double *c_half = nullptr)
+	      bool *c_half = nullptr)
 {
 	const taps &t = acq_taps();
 	const int idx = static_cast<int>(n & kMask);
@@ -155,7 +151,7 @@ bool acq_corr(const enh_hyp &hy, int64_t n, int64_t *cs_out, int64_t *es_out, bo
 	*cs_out = cs + ch;
 	*es_out = es + eh;
 	if (c_half)
-		*c_half = eh > 0 ? static_cast<double>(ch) / static_cast<double>(eh) : 0.0;
+		*c_half = ch * kHalfDen > eh * kHalfNum;
 	return true;
 }
 
@@ -404,10 +400,10 @@ int enh_clock_step(enh_clock *c, int xr, int xi)
 
 	for (int h = 0; h < ENH_HYP; h++) {
 		int64_t cs, es;
-		double c_half = 0;
+		bool c_half = false;
 		if (!acq_corr(c->hyp[h], n, &cs, &es, true, &c_half))
 			continue;
-		if (cs * kAcqDen <= es * kAcqNum || es < kTaps * kMinEnergy || c_half < kHalfMin)
+		if (cs * kAcqDen <= es * kAcqNum || es < kTaps * kMinEnergy || !c_half)
 			continue;
 		// A pair listening 85 Hz beside the signal can see a pattern in
 		// its skirts (the idle signal after a transmission does that);

@@ -9,23 +9,29 @@
 //
 // Unlocked, three oscillator pairs listen at -85, 0 and +85 Hz carrier
 // offset (covering +-127 Hz with at most 42 Hz error).  Every second sample
-// each pair's evidence is correlated with three periods (42 bits) of the
-// phasing pattern; a normalised correlation above 0.45 starts a 24-sample
-// peak search over all pairs, and the best peak locks: its sample ends the
-// pattern's last bit, so the next bit begins a first copy.
+// each pair's evidence is correlated with the phasing pattern: its newest
+// period first (14 bits), all three periods (42 bits) only where that one
+// matches.  A normalised correlation above 0.5, also matching on the
+// first-copy halves and on the pair that carries the signal's energy,
+// starts a one-period search for the best peak over all pairs; that peak
+// locks: its sample ends the pattern's last bit, so the next bit begins a
+// first copy.
 //
 // Locked, only the chosen pair runs.  Each bit is read at its decision
-// instant (interpolated between samples, Q16 sample times); the evidence
-// half a bit earlier, which straddles the bit boundary, tells how early or
-// late the clock is when the bit differs from the one before (a
-// Gardner-type detector on the energy difference).  Once per character,
-// in floating point, the timing offset corrects phase and rate (an
-// alpha-beta loop whose gains narrow from a few characters to a memory of
-// about 150 characters, 1000 bits; the rate stays within 16.8 to 17.3
-// samples per bit), and the phase turn of the stronger tone's correlator
-// over 8 samples retunes both oscillators (AFC).  Characters stay aligned
-// where the phasing pattern has matched best and well, on a running mean.  The lock ends when the mean
-// ratio |d|/e of the characters falls to that of noise, or by enh_clock_unlock.
+// instant (interpolated between samples, Q16 sample times).  While the
+// phasing lasts, its correlation peaks (one per 14 bits) are fitted to a
+// line that sets the clock's phase and rate.  Afterwards the evidence half
+// a bit before each decision, which straddles the bit boundary, tells how
+// early or late the clock is when the bit differs from the one before (a
+// Gardner-type detector on the energy difference); once per character, in
+// floating point, it corrects phase and rate through an alpha-beta loop
+// whose memory grows to 300 characters (2100 bits); the rate stays within
+// 16.88 to 17.2 samples per bit.  The phase turn of the stronger tone's
+// correlator over 8 samples retunes both oscillators (AFC).  In a fade
+// (a character's mean |d| below half the usual) both loops hold.
+// Characters stay aligned where the phasing pattern has matched best and
+// well, on a running mean.  The lock ends when the mean ratio |d|/e of the
+// characters falls to that of noise, or by enh_clock_unlock.
 #ifndef SKERRIN_ENH_CLOCK_H
 #define SKERRIN_ENH_CLOCK_H
 
