@@ -27,6 +27,10 @@ int decode_chan_enh(skerrin_cha *channel, icomplex iq, unsigned int samples)
 	enh_cha *e = channel->enh;
 	int xr, xi;
 	enh_front_step(&e->front, &channel->s_iq, iq, &xr, &xi);
+	// What the export records of -x show for this chain: the offset-free
+	// sample, and the last bit's evidence in place of the detection value.
+	channel->s_iq.iqbuffer[0] = {xr, xi};
+	channel->s_iq.detect = e->clock.prev_d;
 	const int r = enh_clock_step(&e->clock, xr, xi);
 	if (r == 2) {
 		enh_char_reset(&e->chars);

@@ -5,7 +5,9 @@
 // In: one raw I/Q sample per call (the acquisition loop's pair).  Out: the
 // characters handed to the channel's message assembler, the channel's
 // receiving status and its character echo; the gain regulation's amplitude
-// means in the channel's front-end record stay up to date.
+// means in the channel's front-end record stay up to date, and so do the
+// two fields the export records read (newest sample, now offset-free; the
+// detection value, now the last bit's mark - space energy).
 #ifndef SKERRIN_ENH_CHAIN_H
 #define SKERRIN_ENH_CHAIN_H
 
