@@ -1,7 +1,8 @@
 // Acquisition loop and the whole decoding chain: any byte stream as the
 // input of 1 to 4 channels, with the side jobs the options ask for (copy
 // file or export records, ignore count, stop sample, start-time clock).
-// Input: an 8-byte header - channel count, option flags, stop sample
+// Input: an 8-byte header - channel count, option flags (0x40: the
+// enhanced chain, -A), stop sample
 // (16 bits), ignore count (16 bits), export channel, unused - then the
 // stream.  Seeds are synthesized recordings behind such a header.
 #include "fuzz_support.h"
@@ -63,6 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         o->start_time = 1700000000;
     if (flags & 0x20)
         o->dbglev = 0x02; // progress lines (standard output is quiet)
+    if (flags & 0x40)
+        fuzz::require(skerrin_set_chain(o, SKERRIN_CHAIN_ENHANCED) == 0); // -A
 
     o->input_fd = memory_file(data + 8, size - 8);
     const int frames = decode_i_q_sig(o);

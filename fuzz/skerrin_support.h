@@ -6,6 +6,7 @@
 #define NAVTEX_FUZZ_SKERRIN_SUPPORT_H
 
 #include "messages.h"
+#include "enh_chain.h"
 #include "skerrin.h"
 
 #include <cstdlib>
@@ -33,6 +34,7 @@ inline skerrin_all *fresh_daemon(int channels)
     for (int i = 0; i < channels; ++i) {
         skerrin_cha &ch = o->channels[i];
         gt_msg_reset(&ch.msg_obj); // frees a message still being built
+        enh_cha_free(ch.enh);      // the enhanced chain of an earlier input
         ch.~skerrin_cha();
         new (&ch) skerrin_cha();
         interp_iq_init(&ch.s_iq, 1700);
@@ -48,6 +50,7 @@ inline skerrin_all *fresh_daemon(int channels)
     o->start_time = 0;
     o->samp_ignored = 0;
     o->samp_stop = 0;
+    o->chain = SKERRIN_CHAIN_SPECIFIED;
     return o;
 }
 

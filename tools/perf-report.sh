@@ -40,16 +40,33 @@ rec="$scratch/three.raw"
 	-k 1 -m "$top/tools/demo/ch1-518.txt" -n 10 -f -20 \
 	-k 2 -m "$top/tools/demo/ch2-4209.txt" -n 3 -F 0.5 2>/dev/null
 frames=$(( $(stat -c %s "$rec") / 12 ))
-valgrind --tool=callgrind --callgrind-out-file="$scratch/cg.out" \
-	--toggle-collect='decode_i_q_sig(skerrin_all*)' \
-	"$build/skerrin/skerrin" -f -p 0 -i "$rec" >/dev/null 2>"$scratch/cg.log"
-ir=$(callgrind_annotate "$scratch/cg.out" | awk '/PROGRAM TOTALS/ {gsub(",", "", $1); print $1}')
+# Both chains: the specified one, then the enhanced one (-A); the second
+# also on noise alone, where it spends the most (listening for phasing).
+noise="$scratch/noise.raw"
+"$build/tools/navsynth/navsynth" -o "$noise" -s 3 -g 40 -k 0 -t "" 2>/dev/null
+noise_frames=$(( $(stat -c %s "$noise") / 12 ))
+count() { # recording, frames, options...
+	local r=$1 n=$2
+	shift 2
+	valgrind --tool=callgrind --callgrind-out-file="$scratch/cg.out" \
+		--toggle-collect='decode_i_q_sig(skerrin_all*)' \
+		"$build/skerrin/skerrin" -f -p 0 "$@" -i "$r" >/dev/null 2>"$scratch/cg.log"
+	ir=$(callgrind_annotate "$scratch/cg.out" | awk '/PROGRAM TOTALS/ {gsub(",", "", $1); print $1}')
+	echo "instructions in the acquisition loop: $ir"
+	awk -v ir="$ir" -v n="$(( n * 3 ))" 'BEGIN { printf "instructions per channel-sample: %.1f\n", ir / n }'
+}
 {
 	echo "recording: $frames frames, 3 channels ($(( frames * 3 )) channel-samples)"
-	echo "instructions in the acquisition loop: $ir"
-	awk -v ir="$ir" -v n="$(( frames * 3 ))" 'BEGIN { printf "instructions per channel-sample: %.1f\n", ir / n }'
-	echo
+	echo "== specified chain"
+	count "$rec" "$frames"
 	callgrind_annotate --auto=no "$scratch/cg.out" | sed -n '/^Ir/,$p' | sed -n '1,25p'
+	echo "== enhanced chain (-A)"
+	count "$rec" "$frames" -A
+	callgrind_annotate --auto=no "$scratch/cg.out" | sed -n '/^Ir/,$p' | sed -n '1,25p'
+	echo "== noise alone ($noise_frames frames), specified chain"
+	count "$noise" "$noise_frames"
+	echo "== noise alone, enhanced chain (-A)"
+	count "$noise" "$noise_frames" -A
 } | tee "$out/callgrind.txt"
 
 # Peak memory of a whole daemon run on a ten-minute recording.

@@ -105,6 +105,7 @@ int decode_i_q_sig(skerrin_all *skerrin_obj)
 	skerrin_cha *const channels = o.channels;
 	const int export_to = o.copy_fd >= 0 ? o.export_cha : -1;
 	const bool status_lines = (o.dbglev & 0x02) != 0;
+	const bool enhanced = o.chain == SKERRIN_CHAIN_ENHANCED;
 
 	// A read may end inside a frame (pipes deliver odd chunks): those bytes
 	// stay at the front of the buffer and the next read completes them.
@@ -164,7 +165,7 @@ int decode_i_q_sig(skerrin_all *skerrin_obj)
 				if (do_reg_amp)
 					amp_reg(&ch->s_iq, i, o.input_fd);
 				icomplex iq{twochan[2 * i + 1], twochan[2 * i]};
-				int res = decode_chan(ch, iq, samples);
+				int res = enhanced ? decode_chan_enh(ch, iq, samples) : decode_chan(ch, iq, samples);
 				if (i == export_to)
 					decode_wri_dbg(ch, res, iq, o.copy_fd);
 				if (status_line)

@@ -42,7 +42,8 @@ const char HelpText[] =
 	" -I <ignore no>   : Number of samples to ignore \n"
 	" -E <end samp no> : En the program when reaching this sample no \n"
 	" -x <cha no>      : Export only this channel\n"
-	" -t <start time>  : Specify file start time (sec since 1/1/1970)\n";
+	" -t <start time>  : Specify file start time (sec since 1/1/1970)\n"
+	" -A               : enhanced decoding: soft decisions, DX/RX combined\n";
 
 [[noreturn]] void help_exit()
 {
@@ -192,9 +193,10 @@ int skerrin_main(int narg, char **argp)
 	int export_cha = -1;
 	unsigned int start_secs = 0;
 	double dbm_eq[3] = {12.65, -0.02, -77.1};
+	bool enhanced = false;
 
 	int c;
-	while ((c = getopt(narg, argp, "i:fo:p:d:n:s:m:c:S:C:I:E:x:t:e:")) != -1) {
+	while ((c = getopt(narg, argp, "i:fo:p:d:n:s:m:c:S:C:I:E:x:t:e:A")) != -1) {
 		switch (c) {
 		case 'i':
 			copy_path(input_path, optarg, "input file");
@@ -252,6 +254,9 @@ int skerrin_main(int narg, char **argp)
 		case 't':
 			sscanf(optarg, "%u", &start_secs);
 			break;
+		case 'A':
+			enhanced = true;
+			break;
 		case 'e':
 			if (sscanf(optarg, "%lf,%lf,%lf", &dbm_eq[0], &dbm_eq[1], &dbm_eq[2]) != 3) {
 				printf("Error reading equation: %s\n", optarg);
@@ -266,6 +271,11 @@ int skerrin_main(int narg, char **argp)
 
 	skerrin_all *obj = skerrin_init(no_of_chan, dbglev, sample_rate);
 	if (!obj) {
+		fprintf(stderr, "%s: Error initing skerrin obj\n\n", "main");
+		exit(-1);
+	}
+
+	if (enhanced && skerrin_set_chain(obj, SKERRIN_CHAIN_ENHANCED) != 0) {
 		fprintf(stderr, "%s: Error initing skerrin obj\n\n", "main");
 		exit(-1);
 	}

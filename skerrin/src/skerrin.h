@@ -17,6 +17,7 @@ struct skerrin_cha {
 	struct pha_obj det_obj;
 	struct sample_bit_obj bit_obj;
 	struct gt_msg_obj msg_obj;
+	struct enh_cha *enh; // the enhanced chain's stages, null unless selected
 };
 
 struct skerrin_all {
@@ -30,7 +31,11 @@ struct skerrin_all {
 	time_t start_time;
 	unsigned int samp_ignored;
 	unsigned int samp_stop;
+	int chain; // SKERRIN_CHAIN_SPECIFIED or SKERRIN_CHAIN_ENHANCED
 };
+
+constexpr int SKERRIN_CHAIN_SPECIFIED = 0;
+constexpr int SKERRIN_CHAIN_ENHANCED = 1; // option -A
 
 struct socket_data {
 	int port;
@@ -60,11 +65,15 @@ extern radio_ioctl_fn radio_ioctl;
 skerrin_all *skerrin_init(int no_of_chan, int dbglev, int sample_rate);
 int skerrin_all_set(skerrin_all *self, int option, void *p_value);
 int daemonize();
+// Selects every channel's decoding chain; the enhanced one's stages are
+// created here.  0, or -1 when memory runs out (the chain is then unchanged).
+int skerrin_set_chain(skerrin_all *self, int chain);
 int skerrin_main(int narg, char **argp);
 
 // Acquisition loop and per-channel dispatch.
 int decode_i_q_sig(skerrin_all *skerrin_obj);
 int decode_chan(skerrin_cha *channel, icomplex iq, unsigned int samples);
+int decode_chan_enh(skerrin_cha *channel, icomplex iq, unsigned int samples);
 int decode_wri_dbg(skerrin_cha *channel, int dbgval, icomplex iq, int fd);
 
 // Gain regulation and signal level.

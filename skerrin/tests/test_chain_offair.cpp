@@ -39,10 +39,10 @@ std::string read_file(const std::string &path)
 
 // Runs the daemon in the foreground on a recording; the server takes any
 // free port (0) and the run is bounded by timeout(1).
-std::string run_daemon(const std::string &recording, int &status)
+std::string run_daemon(const std::string &recording, int &status, const char *extra = "")
 {
-	const std::string cmd = std::string("timeout 300 ") + kSkerrin + " -f -d 8 -p 0 -i '" + recording +
-				"' 2>/dev/null";
+	const std::string cmd = std::string("timeout 300 ") + kSkerrin + " -f -d 8 -p 0 " + extra + " -i '" +
+				recording + "' 2>/dev/null";
 	std::string out;
 	FILE *p = popen(cmd.c_str(), "r");
 	if (p == nullptr) {
@@ -138,7 +138,36 @@ void check_recording(const std::string &name)
 	EXPECT_LE(percent, 1.0) << "echo:\n" << echo;
 }
 
+// Wrong characters of the echo of one chain (extra options) on a recording;
+// -1 when the recording is missing.
+int wrong_characters(const std::string &name, const char *extra)
+{
+	const std::string dir = NAVTEX_TESTDATA_DIR;
+	const std::string raw = dir + "/" + name + ".raw";
+	const std::string txt = dir + "/" + name + ".txt";
+	if (!readable(raw) || !readable(txt))
+		return -1;
+	int status = 0;
+	const std::string out = run_daemon(raw, status, extra);
+	EXPECT_EQ(status, 0) << out;
+	return fitting_distance(trimmed(read_file(txt)), echoed_text(out));
+}
+
 } // namespace
+
+TEST(ChainOffAir, EnhancedChainMakesNoMoreWrongCharacters)
+{
+	if (kSkerrin == nullptr)
+		GTEST_SKIP() << "the skerrin program is not part of this build";
+	for (const char *name : {"offair-518-weather", "offair-518-sitor"}) {
+		const int specified = wrong_characters(name, "");
+		if (specified < 0)
+			GTEST_SKIP() << "off-air recording " << name << " or its reference text is not available";
+		const int enhanced = wrong_characters(name, "-A");
+		std::printf("%s: %d wrong with -A, %d without\n", name, enhanced, specified);
+		EXPECT_LE(enhanced, specified) << name;
+	}
+}
 
 TEST(ChainOffAir, FittingDistanceCountsOnlyTheReference)
 {

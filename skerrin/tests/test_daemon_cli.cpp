@@ -25,7 +25,8 @@ struct Cli : ::testing::Test {
 
 const char *kHelpFirst = "skerrin: Saemon for decoding of NAVTEX messages... \n"
 			 " -h           : Help (this text)\n";
-const char *kHelpLast = " -t <start time>  : Specify file start time (sec since 1/1/1970)\n";
+const char *kHelpLast = " -t <start time>  : Specify file start time (sec since 1/1/1970)\n"
+			" -A               : enhanced decoding: soft decisions, DX/RX combined\n";
 
 } // namespace
 
@@ -37,7 +38,7 @@ TEST_F(Cli, UnknownHelpAndOOptionsPrintUsageAndExitZero)
 		EXPECT_EQ(r.status, 0) << args[0];
 		EXPECT_NE(r.err.find(kHelpFirst), std::string::npos) << r.err;
 		EXPECT_NE(r.err.find(kHelpLast), std::string::npos);
-		EXPECT_EQ(th::count(r.err, "\n -"), 15);
+		EXPECT_EQ(th::count(r.err, "\n -"), 16);
 		// Nothing was started.
 		EXPECT_EQ(r.out.find("idelay"), std::string::npos);
 	}

@@ -31,17 +31,21 @@ constexpr double kLimit = 0.01; // "working": mean CER below 1 %
 std::vector<condition> plan(int seeds)
 {
 	std::vector<condition> cs;
+	// Both chains decode the same recordings, side by side.
 	auto add = [&](condition c) {
-		for (int s = 1; s <= seeds; s++) {
-			c.seed = uint64_t(s);
-			cs.push_back(c);
-		}
+		for (const char *chain : {"specified", "enhanced"})
+			for (int s = 1; s <= seeds; s++) {
+				c.seed = uint64_t(s);
+				c.chain = chain;
+				cs.push_back(c);
+			}
 	};
 	for (double rate : {kBoardRate, kNominalRate})
 		for (int snr = -3; snr <= 15; snr++)
 			add({"snr", rate, double(snr), 0, 0, 0, 0});
 	for (double rate : {kBoardRate, kNominalRate}) {
-		for (int off = -80; off <= 80; off += 5)
+		// Out to where the enhanced chain's frequency search (+-127 Hz) ends.
+		for (int off = -120; off <= 120; off += 5)
 			add({"offset", rate, kImpairmentSnr, double(off), 0, 0, 0});
 		// Fine steps within the +-500 ppm of real transmitters, then coarse
 		// ones out to where the bit clock gives up.

@@ -14,6 +14,7 @@
 
 #include "messages.h"
 #include "navsynth.h"
+#include "enh_chain.h"
 #include "skerrin.h"
 
 namespace sensitivity {
@@ -103,6 +104,27 @@ int fitting_distance(const std::string &reference, const std::string &echo)
 	return *std::min_element(prev.begin(), prev.end());
 }
 
+int unmarked_errors(const std::string &reference, const std::string &echo)
+{
+	// The same fitting, carrying the unmarked edits along; among fittings
+	// with the fewest edits the one with the fewest unmarked counts.
+	using cell = std::pair<int, int>; // edits, unmarked
+	std::vector<cell> prev(echo.size() + 1, {0, 0}), cur(echo.size() + 1);
+	for (size_t i = 1; i <= reference.size(); i++) {
+		cur[0] = {int(i), int(i)};
+		for (size_t j = 1; j <= echo.size(); j++) {
+			const bool same = reference[i - 1] == echo[j - 1];
+			const bool marked = echo[j - 1] == '*';
+			cell sub = {prev[j - 1].first + !same, prev[j - 1].second + (!same && !marked)};
+			cell del = {prev[j].first + 1, prev[j].second + 1};
+			cell ins = {cur[j - 1].first + 1, cur[j - 1].second + !marked};
+			cur[j] = std::min({sub, del, ins});
+		}
+		std::swap(prev, cur);
+	}
+	return std::min_element(prev.begin(), prev.end())->second;
+}
+
 std::string message_id(uint64_t seed)
 {
 	return kIds[seed % 3];
@@ -159,12 +181,15 @@ std::string run_case(const condition &c, outcome &out)
 		double max_err = 100.0;
 		skerrin_all_set(o, 0, &minphasings);
 		skerrin_all_set(o, 2, &max_err);
+		if (c.chain == "enhanced" && skerrin_set_chain(o, SKERRIN_CHAIN_ENHANCED) != 0)
+			err = "cannot make the enhanced chain";
 		fflush(stdout);
 		ftruncate(echo, 0);
 		lseek(echo, 0, SEEK_SET);
 		o->input_fd = rec;
 		o->copy_fd = -1;
-		decode_i_q_sig(o);
+		if (err.empty())
+			decode_i_q_sig(o);
 	}
 	fflush(stdout);
 	dup2(saved, 1);
@@ -186,26 +211,31 @@ std::string run_case(const condition &c, outcome &out)
 		}
 		message_remove(&m);
 	}
+	for (int i = 0; i < o->no_of_chan; i++)
+		enh_cha_free(o->channels[i].enh);
 	delete[] o->channels;
 	delete o;
+	if (!err.empty())
+		return err;
 
 	const std::string ref = message_text(c.seed);
 	out.locked = !text.empty();
 	out.ref_chars = int(ref.size());
 	out.wrong_chars = fitting_distance(ref, strip_marks(text));
+	out.unmarked = unmarked_errors(ref, strip_marks(text));
 	return "";
 }
 
 std::string csv_header()
 {
-	return "sweep,rate,snr_db,offset_hz,ppm,fading_hz,seed,ref_chars,wrong_chars,cer,locked,msg_ok,msg_errors";
+	return "sweep,chain,rate,snr_db,offset_hz,ppm,fading_hz,seed,ref_chars,wrong_chars,cer,locked,msg_ok,msg_errors";
 }
 
 std::string csv_line(const row &r)
 {
 	const condition &c = r.cond;
 	const outcome &o = r.out;
-	return c.sweep + "," + fmt(c.rate) + "," + fmt(c.snr_db) + "," + fmt(c.offset_hz) + "," + fmt(c.ppm) +
+	return c.sweep + "," + c.chain + "," + fmt(c.rate) + "," + fmt(c.snr_db) + "," + fmt(c.offset_hz) + "," + fmt(c.ppm) +
 	       "," + fmt(c.fading_hz) + "," + std::to_string(c.seed) + "," + std::to_string(o.ref_chars) + "," +
 	       std::to_string(o.wrong_chars) + "," + fmt(o.cer()) + "," + (o.locked ? "1" : "0") + "," +
 	       (o.msg_ok ? "1" : "0") + "," + std::to_string(o.msg_errors);
@@ -230,12 +260,16 @@ std::string parse_csv(const std::string &text, std::vector<row> &rows)
 		if (!line.empty() && line.back() == ',')
 			f.push_back("");
 		const std::string where = "line " + std::to_string(lineno) + ": ";
-		if (f.size() != 13)
-			return where + std::to_string(f.size()) + " fields, not 13";
+		if (f.size() != 14)
+			return where + std::to_string(f.size()) + " fields, not 14";
 		if (f[0].empty())
 			return where + "no sweep name";
+		if (f[1] != "specified" && f[1] != "enhanced")
+			return where + "unknown chain " + f[1];
 		row r;
 		r.cond.sweep = f[0];
+		r.cond.chain = f[1];
+		f.erase(f.begin() + 1);
 		try {
 			size_t used = 0;
 			auto num = [&](const std::string &s) {

@@ -26,6 +26,7 @@ struct condition {
 	double ppm = 0;
 	double fading_hz = 0;
 	uint64_t seed = 1;
+	std::string chain = "specified"; // decoding chain: "specified" or "enhanced"
 };
 
 struct outcome {
@@ -34,6 +35,7 @@ struct outcome {
 	bool locked = false;
 	bool msg_ok = false;  // queued with the sent identifier
 	int msg_errors = -1;  // its error count, -1 when none queued
+	int unmarked = 0;     // wrong characters not marked '*' (not in the CSV)
 	double cer() const { return ref_chars > 0 ? double(wrong_chars) / ref_chars : 1.0; }
 };
 
@@ -51,6 +53,9 @@ std::string strip_marks(const std::string &echo);
 // stretch of the echo: characters decoded before or after the message
 // (noise while locking, idle signals) are not counted.
 int fitting_distance(const std::string &reference, const std::string &echo);
+// Of the edits of such a fitting, those that are not a character replaced
+// by the error mark '*': wrong text the reader is not warned of.
+int unmarked_errors(const std::string &reference, const std::string &echo);
 
 // The message text sent for a seed (ZCZC, identifier, text, NNNN) and its
 // four-character identifier.

@@ -39,7 +39,7 @@ TEST(Score, MessageTextsAreEncodableAndCarryTheirIdentifier)
 row sample_row()
 {
 	row r;
-	r.cond = {"offset", 1707.65, 10, -30, 150, 0.5, 7};
+	r.cond = {"offset", 1707.65, 10, -30, 150, 0.5, 7, "enhanced"};
 	r.out.ref_chars = 180;
 	r.out.wrong_chars = 9;
 	r.out.locked = true;
@@ -56,6 +56,7 @@ TEST(Csv, RoundTrip)
 	ASSERT_EQ(back.size(), 2u);
 	const row &b = back[1];
 	EXPECT_EQ(b.cond.sweep, "offset");
+	EXPECT_EQ(b.cond.chain, "enhanced");
 	EXPECT_DOUBLE_EQ(b.cond.rate, 1707.65);
 	EXPECT_DOUBLE_EQ(b.cond.snr_db, 10);
 	EXPECT_DOUBLE_EQ(b.cond.offset_hz, -30);
@@ -74,20 +75,23 @@ TEST(Csv, MalformedLinesAreNamed)
 {
 	const std::string good = csv_line(sample_row());
 	std::vector<row> rows;
-	std::string err = parse_csv(good + "\n" + "offset,1707.65,10\n", rows);
+	std::string err = parse_csv(good + "\n" + "offset,enhanced,1707.65,10\n", rows);
 	EXPECT_NE(err.find("line 2"), std::string::npos) << err;
 	rows.clear();
-	err = parse_csv("snr,1707.65,x1,0,0,0,1,180,0,0,1,1,0\n", rows);
+	err = parse_csv("snr,specified,1707.65,x1,0,0,0,1,180,0,0,1,1,0\n", rows);
 	EXPECT_NE(err.find("line 1: not a number"), std::string::npos) << err;
 	rows.clear();
-	err = parse_csv("snr,1707.65,1,0,0,0,1,180,200,0,1,1,0\n", rows); // more wrong than sent
+	err = parse_csv("snr,specified,1707.65,1,0,0,0,1,180,200,0,1,1,0\n", rows); // more wrong than sent
 	EXPECT_NE(err.find("out of range"), std::string::npos) << err;
 	rows.clear();
-	err = parse_csv("snr,1707.65,1,0,0,0,1,180,0,0,1,1,0,\n", rows);
-	EXPECT_NE(err.find("14 fields"), std::string::npos) << err;
+	err = parse_csv("snr,specified,1707.65,1,0,0,0,1,180,0,0,1,1,0,\n", rows);
+	EXPECT_NE(err.find("15 fields"), std::string::npos) << err;
 	rows.clear();
-	err = parse_csv(",1707.65,1,0,0,0,1,180,0,0,1,1,0\n", rows);
+	err = parse_csv(",specified,1707.65,1,0,0,0,1,180,0,0,1,1,0\n", rows);
 	EXPECT_NE(err.find("no sweep"), std::string::npos) << err;
+	rows.clear();
+	err = parse_csv("snr,best,1707.65,1,0,0,0,1,180,0,0,1,1,0\n", rows);
+	EXPECT_NE(err.find("unknown chain"), std::string::npos) << err;
 }
 
 std::vector<point> pts(std::vector<std::pair<double, double>> xc)

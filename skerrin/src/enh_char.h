@@ -1,0 +1,46 @@
+// Enhanced chain, character decision: maximum likelihood over the code.
+//
+// In: seven-bit groups of soft evidence from enh_clock (per bit d = mark -
+// space energy, e = mark + space energy), first copies and repetitions
+// alternating.  First copies wait in a four-entry ring; each repetition is
+// decided together with the first copy sent five positions earlier, once a
+// character, in floating point: of the 35 valid patterns (four 1s, three
+// 0s) the one whose 1 bits carry the most summed mark-minus-space energy
+// of both copies wins (square-law combining), and so does the phasing pair
+// (phasing signal 1 as first copy, phasing signal 2 as repetition) when it
+// fits better.  When the winner's lead over the runner-up is below a share
+// of the pair's total energy, or below a third of the noise energy of a bit (in
+// deep fades), the character is '*'; its likeliest reading still moves the
+// case shift.  Out: the same
+// characters, marks, case shifts and echo as the specified character
+// decoder ('s' for the phasing pair, 0 for first copies and shifts).
+#ifndef SKERRIN_ENH_CHAR_H
+#define SKERRIN_ENH_CHAR_H
+
+#include <cstdint>
+
+constexpr int ENH_PHASING_PAIR = 35; // codebook index of the phasing pair
+
+struct enh_char_obj {
+	int32_t dx_d[4][7]; // first copies waiting for their repetition
+	int32_t dx_e[4][7];
+	int ptr;
+	int char_num;  // 14 letters, 15 figures
+	int dbg_print; // echo each character to standard output
+	double min_margin; // lead below this share of the energy gives '*'
+	double noise;      // mean noise energy of a bit in one correlator
+	double noise_margin; // lead below this many noise energies gives '*'
+};
+
+// Index of the best-fitting pattern (0..34, or ENH_PHASING_PAIR) for the
+// evidence of a first copy and its repetition; `margin` gets the lead over
+// the runner-up.
+int enh_codebook_pick(const double dx[7], const double rx[7], double *margin);
+
+void enh_char_init(enh_char_obj *o, int dbg_print);
+// Forgets first copies (a new lock) and returns to letters case.
+void enh_char_reset(enh_char_obj *o);
+// One group; `first_copy` non-zero for a first copy.
+char enh_char_decide(enh_char_obj *o, const int32_t d[7], const int32_t e[7], int first_copy);
+
+#endif

@@ -1,0 +1,74 @@
+// Enhanced chain, front end: one raw I/Q sample in, offset-free I/Q out,
+// and the tone correlators that turn it into per-sample tone energies.
+//
+// In: the raw pair of one channel (unsigned 15-bit words, 1700 samples per
+// second nominal; the board runs at 1707.65).  The DC level is followed
+// slowly (time constant 1024 samples, 0.6 s), so a tone close to 0 Hz -
+// one of the tones under a large carrier offset - passes.  The running mean
+// amplitudes that the gain regulation reads are kept exactly as the
+// specified front end keeps them.
+//
+// A tone correlator mixes the offset-free sample down by its own oscillator
+// (32-bit phase, 1024-entry Q14 sine table) and sums the last 17 products:
+// a non-coherent matched filter over one bit.  Its energy |sum|^2 >> 10 is
+// at most 2^29.3 at full-scale input, so energies and their sums and
+// differences of two fit 32 bits.  Integers only; no divisions.
+#ifndef SKERRIN_ENH_FRONT_H
+#define SKERRIN_ENH_FRONT_H
+
+#include <cstdint>
+
+#include "iq_interp.h"
+
+constexpr int ENH_WIN = 17; // samples summed: one bit at 1700 samples/s
+constexpr double ENH_RATE = 1700.0;
+
+struct enh_tone {
+	uint32_t phase; // oscillator phase, 2^32 = one turn
+	uint32_t inc;   // per sample
+	int32_t re[ENH_WIN], im[ENH_WIN]; // the products in the window
+	int32_t acc_re, acc_im;           // their sum
+};
+
+struct enh_front {
+	int32_t dc_r, dc_i; // DC level in 1/64 sample units
+	int started;
+	int pos; // window slot of the next product, shared by the correlators
+};
+
+// Oscillator at `hz` (sign: above or below the channel centre).
+void enh_tone_set(enh_tone *t, double hz);
+void enh_tone_clear(enh_tone *t);
+
+// The Q14 sine table, 1024 entries over one turn.
+const int16_t *enh_sine_table();
+
+void enh_front_init(enh_front *f);
+// Offset-free sample; also advances the gain regulation's amplitude means
+// in `s_iq` (amp_i, amp_r, off_i, off_r) the way the specified front end does.
+void enh_front_step(enh_front *f, s_interp_iq *s_iq, icomplex iq, int *xr, int *xi);
+
+// One sample into a correlator; `pos` is the window slot (0..16).
+inline void enh_tone_step(enh_tone *t, const int16_t *sine, int xr, int xi, int pos)
+{
+	const uint32_t idx = t->phase >> 22;
+	const int32_t s = sine[idx];
+	const int32_t c = sine[(idx + 256) & 1023];
+	t->phase += t->inc;
+	// x * exp(-j phase); |x| < 2^15 and |c|,|s| <= 2^14, so each sum of
+	// two products stays below 2^30.
+	const int32_t yr = (xr * c + xi * s) >> 14;
+	const int32_t yi = (xi * c - xr * s) >> 14;
+	t->acc_re += yr - t->re[pos];
+	t->acc_im += yi - t->im[pos];
+	t->re[pos] = yr;
+	t->im[pos] = yi;
+}
+
+inline int32_t enh_tone_energy(const enh_tone *t)
+{
+	const int64_t r = t->acc_re, i = t->acc_im;
+	return static_cast<int32_t>((r * r + i * i) >> 10);
+}
+
+#endif
