@@ -41,7 +41,9 @@ struct Served : ::testing::Test {
 	bool wait_listening()
 	{
 		std::string err;
-		for (int k = 0; k < 500; k++) {
+		// Generous: a busy machine may take long to start the daemon.
+		auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+		while (std::chrono::steady_clock::now() < end) {
 			int fd = client_connect("127.0.0.1", port, 1000, &err);
 			if (fd >= 0) {
 				client_close(fd);
