@@ -58,19 +58,19 @@ struct Connection {
 	{
 		close(fd[0]);
 		if (served.valid())
-			served.wait_for(std::chrono::seconds(10));
+			served.wait_for(std::chrono::seconds(60));
 		close(fd[1]);
 	}
 	std::string ask(const std::string &req)
 	{
 		std::string reply, err;
-		EXPECT_EQ(client_request(fd[0], req, &reply, 5000, &err), 0) << err;
+		EXPECT_EQ(client_request(fd[0], req, &reply, 60000, &err), 0) << err;
 		return reply;
 	}
 	// socket_loop's result once the connection has ended.
 	int result()
 	{
-		if (served.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
+		if (served.wait_for(std::chrono::seconds(60)) != std::future_status::ready)
 			return -999;
 		return served.get();
 	}
@@ -168,7 +168,7 @@ TEST(Connection, ExitEndsWithoutReply)
 	close(c.fd[1]);
 	c.fd[1] = -1;
 	std::string got, err;
-	EXPECT_EQ(client_read_some(c.fd[0], &got, 5000, &err), 0) << err;
+	EXPECT_EQ(client_read_some(c.fd[0], &got, 60000, &err), 0) << err;
 	EXPECT_EQ(got, "");
 }
 
@@ -288,7 +288,7 @@ TEST(ServerThread, SecondClientWaitsForFirst)
 	int a = connect_retry(port);
 	ASSERT_GE(a, 0);
 	std::string reply, err;
-	ASSERT_EQ(client_request(a, "GETSTATUS", &reply, 5000, &err), 0) << err;
+	ASSERT_EQ(client_request(a, "GETSTATUS", &reply, 60000, &err), 0) << err;
 	EXPECT_EQ(th::count(reply, "ST:IDLE"), 3);
 
 	int b = connect_retry(port); // taken into the backlog
@@ -299,7 +299,7 @@ TEST(ServerThread, SecondClientWaitsForFirst)
 	EXPECT_EQ(got, "");
 
 	client_close(a);
-	EXPECT_GT(client_read_some(b, &got, 5000, &err), 0) << err;
+	EXPECT_GT(client_read_some(b, &got, 60000, &err), 0) << err;
 	EXPECT_EQ(got.rfind("GETSTATUS:\n", 0), 0u);
 	client_close(b);
 }
@@ -312,10 +312,10 @@ TEST(ServerThread, ExitThenNextClientServed)
 	int a = connect_retry(port);
 	ASSERT_GE(a, 0);
 	std::string reply, err;
-	EXPECT_EQ(client_request(a, "EXIT", &reply, 5000, &err), 1);
+	EXPECT_EQ(client_request(a, "EXIT", &reply, 60000, &err), 1);
 	int b = connect_retry(port);
 	ASSERT_GE(b, 0);
-	EXPECT_EQ(client_request(b, "GETMSG", &reply, 5000, &err), 0) << err;
+	EXPECT_EQ(client_request(b, "GETMSG", &reply, 60000, &err), 0) << err;
 	EXPECT_EQ(reply, "GETMSG:\n");
 	client_close(a);
 	client_close(b);
@@ -357,7 +357,7 @@ TEST(ServerThread, DebugListingBeforeEachAccept)
 		Server s(d.o, port, 0x20);
 		int a = connect_retry(port);
 		std::string reply, err;
-		client_request(a, "GETSTATUS", &reply, 5000, &err);
+		client_request(a, "GETSTATUS", &reply, 60000, &err);
 		client_close(a);
 	}
 	std::string out = testing::internal::GetCapturedStdout();
