@@ -126,16 +126,14 @@ int socket_loop(int client_fd, skerrin_all *skerrin_obj, int dbg_print)
 				cmd = k;
 
 		int len = 0;
+		MessageObj *m = nullptr;
 		switch (cmd) {
-		case 0: {
+		case 0:
 			len = snprintf(reply, kReplySize, "GETMSG:\n");
-			MessageObj *m = message_list_get();
-			if (m) {
+			m = message_list_get();
+			if (m)
 				len += message_print_socket(m, reply + len, kReplySize - len);
-				message_remove(&m);
-			}
 			break;
-		}
 		case 1:
 			len = snprintf(reply, kReplySize, "GETSTATUS:\n");
 			for (int i = 0; i < skerrin_obj->no_of_chan; i++)
@@ -158,9 +156,13 @@ int socket_loop(int client_fd, skerrin_all *skerrin_obj, int dbg_print)
 			if (errno == EAGAIN || errno == EWOULDBLOCK)
 				fprintf(stderr, "%s: client takes no replies, dropped\n",
 					"socket_loop");
+			if (m)
+				message_list_unget(m);
 			free(reply);
 			return -1;
 		}
+		if (m)
+			message_remove(&m);
 
 		if (dbg_print && cmd == 0 && len > 15) {
 			reply[len < kReplySize ? len : kReplySize - 1] = 0;

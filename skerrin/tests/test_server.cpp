@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <future>
 #include <thread>
 
@@ -183,12 +184,19 @@ TEST(Connection, PeerCloseEndsWithZero)
 TEST(Connection, ClientGoneBeforeReplyDoesNotKillDaemon)
 {
 	Daemon d(3);
-	Connection c(d.o);
-	// The request arrives, the reader is gone: the reply's send fails and
-	// ends the connection.
-	ASSERT_EQ(send(c.fd[0], "GETSTATUS", 9, 0), 9);
-	shutdown(c.fd[0], SHUT_RDWR);
-	EXPECT_EQ(c.result(), -1);
+	queued(518, "AB12\nHI\nNNNN", -50.0, 5);
+	for (const char *req : {"GETSTATUS", "GETMSG"}) {
+		Connection c(d.o);
+		// The request arrives, the reader is gone: the reply's send fails
+		// and ends the connection.
+		ASSERT_EQ(send(c.fd[0], req, strlen(req), 0), static_cast<ssize_t>(strlen(req)));
+		shutdown(c.fd[0], SHUT_RDWR);
+		EXPECT_EQ(c.result(), -1) << req;
+	}
+	// The message that could not be sent waits for the next client.
+	EXPECT_EQ(message_list_len(), 1);
+	Connection next(d.o);
+	EXPECT_EQ(next.ask("GETMSG").rfind("GETMSG:\n518\nZCZC\nAB12\nHI\nNNNN\n", 0), 0u);
 }
 
 TEST(Connection, ClientThatNeverReadsIsDropped)
