@@ -580,7 +580,8 @@ void log_to_stdout(const gchar *, GLogLevelFlags, const gchar *message,
 int feedmock_run(feedmock_settings *s, const feedmock_timing &timing)
 {
 	srandom(timing.seed ? timing.seed : static_cast<unsigned>(time(nullptr)));
-	// GLib before 2.32 needs this before any thread call, and only once.
+	// GLib before 2.32 needs this before any thread call, and only once
+	// (main has done it; a program linking the library may not have).
 	if (!g_thread_supported())
 		g_thread_init(nullptr);
 	accept_thread = g_thread_create(server_thread, s, TRUE, nullptr);
