@@ -110,10 +110,10 @@ protected:
         rmdir(dir.c_str());
     }
 
-    // Polls `done` for up to ten seconds.
+    // Polls `done` for up to a minute: generous, for a busy machine.
     static bool wait_until(const std::function<bool()> &done)
     {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
         while (!done()) {
             if (std::chrono::steady_clock::now() > deadline)
                 return false;

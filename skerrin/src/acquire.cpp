@@ -114,11 +114,32 @@ int decode_i_q_sig(skerrin_all *skerrin_obj)
 	// (a read too short to hold any frame start).
 	size_t uncopied = 0;
 
+	// Said once: a copy that cannot be written (full disk, a pipe whose
+	// reader has gone) is given up on, never the decoding.
+	bool copy_failed = false;
+	auto copy = [&](const unsigned char *p, size_t len) {
+		if (!write_all(o.copy_fd, p, len) && !copy_failed) {
+			copy_failed = true;
+			fprintf(stderr, "%s: Error writing copy file: %s\n", "decode_i_q_sig",
+				strerror(errno));
+		}
+	};
+	bool first_frame = true;
+
 	for (;;) {
 		ssize_t r = read(o.input_fd, inbuf.get() + carry, block);
 		if (r < 0 && errno == EINTR)
 			continue;
-		if (r <= 0)
+		if (r < 0) {
+			// Not the end of a recording: an input that cannot be read
+			// (a folder, say) must not pass for an empty one.
+			fprintf(stderr, "%s: Error reading input: %s\n", "decode_i_q_sig",
+				strerror(errno));
+			if (dbg_fd >= 0)
+				close(dbg_fd);
+			return -1;
+		}
+		if (r == 0)
 			break;
 		const size_t n = carry + static_cast<size_t>(r);
 		const size_t copy_from = carry - uncopied;
@@ -129,18 +150,20 @@ int decode_i_q_sig(skerrin_all *skerrin_obj)
 
 		for (; off + fbytes <= n; off += fbytes) {
 			samples++;
-			if (samples < o.samp_ignored)
+			// Only the first frame takes the ignore count: after the
+			// counter wraps (29 days on the device) it counts on from 0.
+			if (first_frame && samples < o.samp_ignored)
 				samples = o.samp_ignored;
+			first_frame = false;
 			if (o.samp_stop != 0 && samples > o.samp_stop) {
-				printf("Reaced stop sample %d , %d\n", o.samp_stop, samples);
+				printf("Reaced stop sample %u , %u\n", o.samp_stop, samples);
 				stopped = true;
 				break;
 			}
 			if (first) {
 				first = false;
 				if (o.copy_fd >= 0 && o.export_cha < 0) {
-					// Failed copies are ignored: decoding matters more.
-					(void)write_all(o.copy_fd, inbuf.get() + copy_from, n - copy_from);
+					copy(inbuf.get() + copy_from, n - copy_from);
 					copied = true;
 				}
 			}
@@ -189,9 +212,13 @@ int decode_i_q_sig(skerrin_all *skerrin_obj)
 		uncopied = copied ? 0 : std::min(carry, uncopied + static_cast<size_t>(r));
 	}
 
-	if (carry > 0)
+	if (carry > 0) {
 		fprintf(stderr, "%s: input ended inside a frame: %zu bytes dropped\n",
 			"decode_i_q_sig", carry);
+		// Not decoded, but the copy stays byte for byte what was read.
+		if (uncopied > 0 && o.copy_fd >= 0 && o.export_cha < 0)
+			copy(inbuf.get() + carry - uncopied, uncopied);
+	}
 	if (dbg_fd >= 0)
 		close(dbg_fd);
 	// The counter is unsigned; a negative result would read as a failure.

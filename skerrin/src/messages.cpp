@@ -161,6 +161,13 @@ void message_list_put(MessageObj *msg)
 	pthread_mutex_unlock(&lst_mutex);
 }
 
+void message_list_unget(MessageObj *msg)
+{
+	pthread_mutex_lock(&lst_mutex);
+	TAILQ_INSERT_HEAD(&head, msg, entries);
+	pthread_mutex_unlock(&lst_mutex);
+}
+
 MessageObj *message_list_get()
 {
 	pthread_mutex_lock(&lst_mutex);

@@ -39,6 +39,9 @@ int message_print_socket(MessageObj *self, char *buf, int max_size);
 void message_list_init();
 void message_list_put(MessageObj *msg);
 MessageObj *message_list_get();
+// Puts a message taken with message_list_get back in front: one that could
+// not be sent goes to the next client instead of being lost.
+void message_list_unget(MessageObj *msg);
 void msg_list_print();
 // Number of queued messages (for the server's debug listing).
 int message_list_len();

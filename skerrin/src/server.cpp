@@ -8,6 +8,7 @@
 // from atomic members the acquisition thread writes.
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -39,13 +40,45 @@ int used(int r, int room)
 	return r < room ? r : (room > 0 ? room - 1 : 0);
 }
 
+// Longest wait for a client to take a reply: one that sends requests but
+// never reads them would otherwise hold the server, and every other client,
+// for ever.
+constexpr int kSendTimeoutSec = 2;
+
+// Tells the starter that the server listens, or will not.
+void announce(socket_data *sd)
+{
+	if (sd->listening) {
+		sd->listening->count_down();
+		sd->listening = nullptr;
+	}
+}
+
 // Ends the server only; decoding goes on without it.
-void *server_fail(const char *what, int fd)
+void *server_fail(socket_data *sd, const char *what, int fd)
 {
 	fprintf(stderr, "%s: %s returned err: %s\n", "socket_tcp_server", what, strerror(errno));
 	if (fd >= 0)
 		close(fd);
+	announce(sd);
 	return nullptr;
+}
+
+// The whole reply, or false when the client is gone or has not taken it
+// within the time limit.
+bool send_reply(int fd, const char *p, size_t n)
+{
+	while (n > 0) {
+		// A client gone before its reply must not kill the daemon (SIGPIPE).
+		ssize_t w = send(fd, p, n, MSG_NOSIGNAL);
+		if (w < 0 && errno == EINTR)
+			continue;
+		if (w <= 0)
+			return false;
+		p += w;
+		n -= static_cast<size_t>(w);
+	}
+	return true;
 }
 
 } // namespace
@@ -74,6 +107,8 @@ int socket_loop(int client_fd, skerrin_all *skerrin_obj, int dbg_print)
 	if (!reply)
 		return -1;
 	char request[kRequestSize];
+	timeval limit{kSendTimeoutSec, 0};
+	setsockopt(client_fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
 
 	for (;;) {
 		ssize_t got = recv(client_fd, request, kRequestSize - 1, 0);
@@ -91,16 +126,14 @@ int socket_loop(int client_fd, skerrin_all *skerrin_obj, int dbg_print)
 				cmd = k;
 
 		int len = 0;
+		MessageObj *m = nullptr;
 		switch (cmd) {
-		case 0: {
+		case 0:
 			len = snprintf(reply, kReplySize, "GETMSG:\n");
-			MessageObj *m = message_list_get();
-			if (m) {
+			m = message_list_get();
+			if (m)
 				len += message_print_socket(m, reply + len, kReplySize - len);
-				message_remove(&m);
-			}
 			break;
-		}
 		case 1:
 			len = snprintf(reply, kReplySize, "GETSTATUS:\n");
 			for (int i = 0; i < skerrin_obj->no_of_chan; i++)
@@ -117,8 +150,19 @@ int socket_loop(int client_fd, skerrin_all *skerrin_obj, int dbg_print)
 			break;
 		}
 
-		// A client gone before its reply must not kill the daemon (SIGPIPE).
-		send(client_fd, reply, len, MSG_NOSIGNAL);
+		if (!send_reply(client_fd, reply, static_cast<size_t>(len))) {
+			// A vanished client is nothing to report; one that does not
+			// read its replies is.
+			if (errno == EAGAIN || errno == EWOULDBLOCK)
+				fprintf(stderr, "%s: client takes no replies, dropped\n",
+					"socket_loop");
+			if (m)
+				message_list_unget(m);
+			free(reply);
+			return -1;
+		}
+		if (m)
+			message_remove(&m);
 
 		if (dbg_print && cmd == 0 && len > 15) {
 			reply[len < kReplySize ? len : kReplySize - 1] = 0;
@@ -134,20 +178,21 @@ void *socket_tcp_server(void *parm)
 
 	int lfd = socket(AF_INET, SOCK_STREAM, 0);
 	if (lfd < 0)
-		return server_fail("socket", -1);
+		return server_fail(sd, "socket", -1);
 	int one = 1;
 	if (setsockopt(lfd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one)) < 0)
-		return server_fail("setsockopt", lfd);
+		return server_fail(sd, "setsockopt", lfd);
 	sockaddr_in addr{};
 	addr.sin_family = AF_INET;
 	addr.sin_addr.s_addr = htonl(INADDR_ANY);
 	addr.sin_port = htons(static_cast<uint16_t>(sd->port));
 	if (bind(lfd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) < 0)
-		return server_fail("bind", lfd);
+		return server_fail(sd, "bind", lfd);
 	if (listen(lfd, 1024) < 0)
-		return server_fail("listen", lfd);
+		return server_fail(sd, "listen", lfd);
 	if (dbg)
 		fprintf(stderr, "%s: Socket opened...\n\n", "socket_tcp_server");
+	announce(sd);
 
 	while (sd->run) {
 		if (dbg) {
@@ -161,7 +206,7 @@ void *socket_tcp_server(void *parm)
 			// A client that gave up before being taken is no server fault.
 			if (errno == EINTR || errno == ECONNABORTED)
 				continue;
-			return server_fail("accept", lfd);
+			return server_fail(sd, "accept", lfd);
 		}
 		if (dbg)
 			fprintf(stderr, "%s: Socket: client connected\n\n", "socket_tcp_server");

@@ -12,9 +12,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <latch>
 #include <new>
 
 #include "messages.h"
@@ -62,6 +65,18 @@ void copy_path(char *dst, const char *src, const char *what)
 	if (strlen(src) > kPathMax)
 		refuse(what, "path longer than 255 characters refused");
 	strcpy(dst, src);
+}
+
+// A frame number for -I or -E: the whole range of the unsigned 32-bit frame
+// counter.  An argument that does not convert leaves *value unchanged.
+void frame_number(const char *arg, unsigned int *value, const char *what)
+{
+	long long v;
+	if (sscanf(arg, "%lld", &v) != 1)
+		return;
+	if (v < 0 || v > static_cast<long long>(UINT_MAX))
+		refuse(what, arg);
+	*value = static_cast<unsigned int>(v);
 }
 
 } // namespace
@@ -116,11 +131,11 @@ int skerrin_all_set(skerrin_all *self, int option, void *p_value)
 	}
 	case 3:
 		self->samp_ignored = *static_cast<unsigned int *>(p_value);
-		printf("Samples ignorred %d\n", self->samp_ignored);
+		printf("Samples ignorred %u\n", self->samp_ignored);
 		break;
 	case 4:
 		self->samp_stop = *static_cast<unsigned int *>(p_value);
-		printf("Stopping at sample %d\n", self->samp_stop);
+		printf("Stopping at sample %u\n", self->samp_stop);
 		break;
 	case 5:
 		self->export_cha = *static_cast<int *>(p_value);
@@ -188,8 +203,8 @@ int skerrin_main(int narg, char **argp)
 	int minphasings = 2;
 	int delay_pr_samp = 0;
 	double max_message_err = 100.0;
-	int samp_ignored = 0;
-	int samp_stop = 0;
+	unsigned int samp_ignored = 0;
+	unsigned int samp_stop = 0;
 	int export_cha = -1;
 	unsigned int start_secs = 0;
 	double dbm_eq[3] = {12.65, -0.02, -77.1};
@@ -239,14 +254,14 @@ int skerrin_main(int narg, char **argp)
 			have_copy = true;
 			break;
 		case 'I':
-			sscanf(optarg, "%d", &samp_ignored);
-			if (samp_ignored < 0)
-				refuse("negative ignore count refused", optarg);
+			frame_number(optarg, &samp_ignored, "ignore count out of range");
 			break;
 		case 'E':
-			sscanf(optarg, "%d", &samp_stop);
-			if (samp_stop < 0)
-				refuse("negative stop sample refused", optarg);
+			// -1 is the usual way to say "no stop": the same as 0.
+			if (strcmp(optarg, "-1") == 0)
+				samp_stop = 0;
+			else
+				frame_number(optarg, &samp_stop, "stop sample out of range");
 			break;
 		case 'x':
 			sscanf(optarg, "%d", &export_cha);
@@ -280,14 +295,12 @@ int skerrin_main(int narg, char **argp)
 		exit(-1);
 	}
 
-	unsigned int u_ignored = samp_ignored;
-	unsigned int u_stop = samp_stop;
 	time_t start_time = start_secs;
 	skerrin_all_set(obj, 0, &minphasings);
 	skerrin_all_set(obj, 1, &delay_pr_samp);
 	skerrin_all_set(obj, 2, &max_message_err);
-	skerrin_all_set(obj, 3, &u_ignored);
-	skerrin_all_set(obj, 4, &u_stop);
+	skerrin_all_set(obj, 3, &samp_ignored);
+	skerrin_all_set(obj, 4, &samp_stop);
 	skerrin_all_set(obj, 5, &export_cha);
 	skerrin_all_set(obj, 6, &start_time);
 	skerrin_all_set(obj, 7, dbm_eq);
@@ -300,9 +313,9 @@ int skerrin_main(int narg, char **argp)
 	}
 	obj->copy_fd = -1;
 	if (have_copy) {
-		// Never truncated; appending keeps an older recording whole instead
-		// of overwriting its start and leaving a mixed file.
-		obj->copy_fd = open(copy_path_buf, O_WRONLY | O_CREAT | O_APPEND | O_LARGEFILE, 0777);
+		// The copy is this run's input alone, readable again with -i: an
+		// older recording before it would put every frame out of step.
+		obj->copy_fd = open(copy_path_buf, O_WRONLY | O_CREAT | O_TRUNC | O_LARGEFILE, 0777);
 		if (obj->copy_fd < 0) {
 			int e = errno;
 			fprintf(stderr, "%s: Error opening file: %s\n\n", "main", copy_path_buf);
@@ -312,6 +325,9 @@ int skerrin_main(int narg, char **argp)
 
 	if (!foreground)
 		daemonize();
+	// A copy going to a pipe whose reader has gone must not end the
+	// daemon: the write fails and decoding goes on.
+	signal(SIGPIPE, SIG_IGN);
 
 	// Lives in this frame, which never returns: the thread is never joined.
 	static socket_data sdata;
@@ -319,6 +335,11 @@ int skerrin_main(int narg, char **argp)
 	sdata.dbglev = dbglev;
 	sdata.run = 1;
 	sdata.skerrin_obj = obj;
+	// Decoding starts once the server listens or has said why it cannot:
+	// clients can connect from the first sample on, and a short recording
+	// never ends before a bind failure is reported.
+	static std::latch listening(1);
+	sdata.listening = &listening;
 	pthread_t server;
 	int rc = pthread_create(&server, nullptr, socket_tcp_server, &sdata);
 	if (rc != 0) {
@@ -328,6 +349,7 @@ int skerrin_main(int narg, char **argp)
 	// Never joined: when the server ends early (a port in use) its
 	// resources go back at once instead of waiting for the process's end.
 	pthread_detach(server);
+	listening.wait();
 
 	int frames = decode_i_q_sig(obj);
 	if (frames < 0) {

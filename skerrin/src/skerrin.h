@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <ctime>
+#include <latch>
 
 #include "bit_sample.h"
 #include "get_msg.h"
@@ -42,6 +43,8 @@ struct socket_data {
 	int dbglev;
 	std::atomic<int> run;
 	skerrin_all *skerrin_obj;
+	// Counted down once the server listens or has given up; may be null.
+	std::latch *listening = nullptr;
 };
 
 extern const int frequencys[4];

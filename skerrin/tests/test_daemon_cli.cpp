@@ -108,6 +108,17 @@ TEST_F(Cli, MissingInputExitsWithErrno)
 				 " : No such file or directory\n\n");
 }
 
+TEST_F(Cli, UnreadableInputIsAnError)
+{
+	// A folder opens but cannot be read: no silent end as if it were empty.
+	th::RunResult r = run({"-f", "-p", "0", "-i", dir.path().string()});
+	EXPECT_NE(r.status, 0);
+	EXPECT_NE(r.err.find("decode_i_q_sig: Error reading input: Is a directory\n"),
+		  std::string::npos) << r.err;
+	EXPECT_NE(r.err.find("main: decoding file: " + dir.path().string() + " returned -1"),
+		  std::string::npos) << r.err;
+}
+
 TEST_F(Cli, UnopenableCopyFileExitsWithErrno)
 {
 	th::RunResult r = run({"-f", "-p", "0", "-i", empty_rec(), "-C", dir.file("no/such/dir")});
@@ -147,11 +158,29 @@ TEST_F(Cli, OverlongPathsRefused)
 
 TEST_F(Cli, NegativeCountsAndDelaysRefused)
 {
-	for (const char *opt : {"-s", "-I", "-E"}) {
-		th::RunResult r = run({"-f", "-p", "0", opt, "-3", "-i", empty_rec()});
-		EXPECT_NE(r.status, 0) << opt;
-		EXPECT_NE(r.err.find("refused"), std::string::npos) << opt << ": " << r.err;
+	th::RunResult delay = run({"-f", "-p", "0", "-s", "-3", "-i", empty_rec()});
+	EXPECT_NE(delay.status, 0);
+	EXPECT_NE(delay.err.find("main: negative delay refused: -3"), std::string::npos) << delay.err;
+	// Frame numbers take the counter's whole range, nothing outside it;
+	// -E -1 is the same as no stop.
+	for (const char *v : {"-3", "4294967296"}) {
+		th::RunResult ign = run({"-f", "-p", "0", "-I", v, "-i", empty_rec()});
+		EXPECT_NE(ign.status, 0) << v;
+		EXPECT_NE(ign.err.find(std::string("main: ignore count out of range: ") + v),
+			  std::string::npos) << ign.err;
+		th::RunResult stop = run({"-f", "-p", "0", "-E", v, "-i", empty_rec()});
+		EXPECT_NE(stop.status, 0) << v;
+		EXPECT_NE(stop.err.find(std::string("main: stop sample out of range: ") + v),
+			  std::string::npos) << stop.err;
 	}
+	th::RunResult big = run({"-f", "-p", "0", "-I", "3000000000", "-E", "4294967295", "-i",
+				 empty_rec()});
+	EXPECT_EQ(big.status, 0) << big.err;
+	EXPECT_NE(big.out.find("Samples ignorred 3000000000\nStopping at sample 4294967295\n"),
+		  std::string::npos) << big.out;
+	th::RunResult none = run({"-f", "-p", "0", "-E", "-1", "-i", empty_rec()});
+	EXPECT_EQ(none.status, 0) << none.err;
+	EXPECT_NE(none.out.find("Stopping at sample 0\n"), std::string::npos) << none.out;
 	th::RunResult port = run({"-f", "-p", "70000", "-i", empty_rec()});
 	EXPECT_NE(port.status, 0);
 	EXPECT_NE(port.err.find("main: port outside 0..65535 refused"), std::string::npos);
@@ -176,7 +205,10 @@ TEST_F(Cli, DetachedDaemonGoesOnAndPrintsOnce)
 	ASSERT_TRUE(d.started());
 	EXPECT_EQ(d.wait(std::chrono::seconds(30)), 0);
 	std::string out;
-	for (int k = 0; k < 1000 && out.find("Messages waiting...") == std::string::npos; k++) {
+	// The detached child writes on after the starter ended: wait for it.
+	auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+	while (out.find("Messages waiting...") == std::string::npos &&
+	       std::chrono::steady_clock::now() < end) {
 		std::this_thread::sleep_for(std::chrono::milliseconds(10));
 		out = d.out();
 	}

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include "daemon_helpers.h"
 
@@ -73,9 +76,15 @@ TEST_F(Run, IgnoreCountNumbersFromIt)
 	std::string x2 = dir.file("x2.raw");
 	th::RunResult all = run({"-I", "1000", "-C", x2, "-x", "2", "-i", rec(256)});
 	EXPECT_EQ(size(x2), 256u * 12);
+
+	// At the top of the counter's range the count wraps to 0 and goes on,
+	// so the one-second status lines come at frames 0, 1700 and 3400.
+	th::RunResult top = run({"-I", "4294967295", "-d", "2", "-i", rec(3402)});
+	EXPECT_EQ(top.status, 0) << top.err;
+	EXPECT_EQ(th::count(top.out, "ch0 : "), 3) << top.out;
 }
 
-TEST_F(Run, CopyIsByteIdenticalAndAppends)
+TEST_F(Run, CopyIsByteIdenticalAndReplacesOldContents)
 {
 	std::string in = rec(1000);
 	std::string copy = dir.file("copy.raw");
@@ -86,11 +95,38 @@ TEST_F(Run, CopyIsByteIdenticalAndAppends)
 	std::string copy2 = dir.file("copy2.raw");
 	EXPECT_EQ(run({"-C", copy2, "-i", copy}).status, 0);
 	EXPECT_TRUE(th::read_file(copy2) == th::read_file(in)) << "contents differ";
-	// An existing copy file is neither truncated nor overwritten: the
-	// second recording follows the first.
-	EXPECT_EQ(run({"-C", copy, "-i", in}).status, 0);
-	EXPECT_TRUE(th::read_file(copy) == th::read_file(in) + th::read_file(in))
-		<< "contents differ";
+	// Over an older, longer copy: the new recording alone, down to the
+	// bytes of a partial frame that arrive in a read of their own
+	// (3079 bytes: two blocks and 7 more).
+	std::string cut = dir.file("cut.raw");
+	th::write_file(cut, th::read_file(in).substr(0, 3079));
+	r = run({"-C", copy, "-i", cut});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_TRUE(th::read_file(copy) == th::read_file(cut))
+		<< "copy holds " << size(copy) << " bytes";
+}
+
+TEST_F(Run, CopyToAPipeWhoseReaderGoes)
+{
+	// Longer than the pipe holds, so writes go on after the reader left.
+	std::string in = rec(20000);
+	std::string fifo = dir.file("copy.fifo");
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+	th::Background d({SKERRIN_BIN, "-f", "-p", "0", "-C", fifo, "-i", in},
+			 dir.path().string());
+	ASSERT_TRUE(d.started());
+	// Read and write: opening never waits for the daemon.
+	int rd = open(fifo.c_str(), O_RDWR);
+	ASSERT_GE(rd, 0);
+	pollfd p{rd, POLLIN, 0};
+	ASSERT_EQ(poll(&p, 1, 120000), 1) << "nothing copied";
+	char head[100];
+	EXPECT_GT(read(rd, head, sizeof(head)), 0);
+	close(rd);
+	EXPECT_EQ(d.wait(std::chrono::seconds(300)), 0) << d.err();
+	EXPECT_NE(d.out().find("Messages waiting...\n"), std::string::npos);
+	EXPECT_NE(d.err().find("decode_i_q_sig: Error writing copy file: Broken pipe\n"),
+		  std::string::npos) << d.err();
 }
 
 TEST_F(Run, ExportRecordsOfOneChannel)

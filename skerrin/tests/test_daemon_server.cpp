@@ -41,7 +41,9 @@ struct Served : ::testing::Test {
 	bool wait_listening()
 	{
 		std::string err;
-		for (int k = 0; k < 500; k++) {
+		// Generous: a busy machine may take long to start the daemon.
+		auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+		while (std::chrono::steady_clock::now() < end) {
 			int fd = client_connect("127.0.0.1", port, 1000, &err);
 			if (fd >= 0) {
 				client_close(fd);
@@ -53,7 +55,7 @@ struct Served : ::testing::Test {
 	}
 	th::RunResult client(std::vector<std::string> args)
 	{
-		args.insert(args.begin(), {NAVCLIENT_BIN, "-p", std::to_string(port), "-w", "5000"});
+		args.insert(args.begin(), {NAVCLIENT_BIN, "-p", std::to_string(port), "-w", "60000"});
 		return th::run(args, dir.path().string(), std::chrono::seconds(60));
 	}
 };
@@ -94,9 +96,9 @@ TEST_F(Served, SecondClientWaitsUntilFirstLeaves)
 	auto d = start({"-s", "1000", "-i", quiet(120)});
 	ASSERT_TRUE(wait_listening());
 	std::string err, reply;
-	int first = client_connect("127.0.0.1", port, 5000, &err);
+	int first = client_connect("127.0.0.1", port, 60000, &err);
 	ASSERT_GE(first, 0) << err;
-	ASSERT_EQ(client_request(first, "GETSTATUS\n", &reply, 5000, &err), 0) << err;
+	ASSERT_EQ(client_request(first, "GETSTATUS\n", &reply, 60000, &err), 0) << err;
 
 	// The second client runs while the first holds the server.
 	auto second = std::async(std::launch::async, [this] { return client({"-w", "20000", "status"}); });

@@ -193,7 +193,9 @@ protected:
 	}
 	static bool wait_listening(int port, th::Background &d)
 	{
-		for (int k = 0; k < 1000; ++k) {
+		// Generous: a busy machine may take long to start the daemon.
+		const auto end = std::chrono::steady_clock::now() + 60s;
+		while (std::chrono::steady_clock::now() < end) {
 			int fd = connect_to(port);
 			if (fd >= 0) {
 				close(fd);

@@ -369,7 +369,8 @@ TEST_F(HostKernel, WaitQueueSleeperIsWokenFromAnotherThread) {
     task = hk_task_self();
     result = probe_wait();
   });
-  for (int i = 0; i < 20000 && !(task && hk_task_sleeping(task)); ++i)
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+       !(task && hk_task_sleeping(task)) && std::chrono::steady_clock::now() < end;)
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   ASSERT_TRUE(task && hk_task_sleeping(task));
   probe_wake();
@@ -384,7 +385,8 @@ TEST_F(HostKernel, SignalEndsAnInterruptibleWait) {
     task = hk_task_self();
     result = probe_wait();
   });
-  for (int i = 0; i < 20000 && !(task && hk_task_sleeping(task)); ++i)
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+       !(task && hk_task_sleeping(task)) && std::chrono::steady_clock::now() < end;)
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   ASSERT_TRUE(task && hk_task_sleeping(task));
   hk_task_signal(task);

@@ -711,7 +711,8 @@ TEST_F(Radio, BlockingReadSleepsUntilTheInterruptWakesIt) {
     result = hk_file_read(f, d.data(), d.size());
   });
   // wait (bounded) until the reader is asleep on the device
-  for (int i = 0; i < 20000 && !(reader && hk_task_sleeping(reader)); ++i)
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+       !(reader && hk_task_sleeping(reader)) && std::chrono::steady_clock::now() < end;)
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   ASSERT_TRUE(reader && hk_task_sleeping(reader));
   EXPECT_EQ(0, result.load());

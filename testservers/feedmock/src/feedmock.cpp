@@ -58,30 +58,37 @@ const char *const sample_texts[2] = {
 namespace {
 
 GSList *client_list = nullptr;
-GMutex client_list_lock;             // static storage: no init needed
+GStaticMutex client_list_lock = G_STATIC_MUTEX_INIT;
 GThread *accept_thread = nullptr;    // owned by feedmock_run/feedmock_shutdown
 feedmock_settings *signal_settings = nullptr;
 
 void list_lock()
 {
-	g_mutex_lock(&client_list_lock);
+	g_static_mutex_lock(&client_list_lock);
 	FM_ACQUIRE(&client_list_lock);
 }
 
 void list_unlock()
 {
 	FM_RELEASE(&client_list_lock);
-	g_mutex_unlock(&client_list_lock);
+	g_static_mutex_unlock(&client_list_lock);
 }
 
-// The queue's own lock, taken openly so the race detector sees it.
-void queue_push(GAsyncQueue *q, gchar *text)
+// The queue's own lock, taken openly so the race detector sees it.  A full
+// queue gives up its oldest text; returns how many were dropped.
+int queue_push(GAsyncQueue *q, gchar *text)
 {
+	int dropped = 0;
 	g_async_queue_lock(q);
 	FM_ACQUIRE(q);
+	while (g_async_queue_length_unlocked(q) >= static_cast<gint>(feedmock_queue_max)) {
+		g_free(static_cast<gchar *>(g_async_queue_try_pop_unlocked(q)));
+		++dropped;
+	}
 	g_async_queue_push_unlocked(q, text);
 	FM_RELEASE(q);
 	g_async_queue_unlock(q);
+	return dropped;
 }
 
 gchar *queue_try_pop(GAsyncQueue *q)
@@ -126,7 +133,8 @@ void free_client(feedmock_client *c)
 	while ((text = queue_try_pop(c->queue)) != nullptr)
 		g_free(text);
 	g_async_queue_unref(c->queue);
-	g_mutex_clear(&c->lock);
+	if (c->lock)
+		g_mutex_free(c->lock);
 	g_free(c->peer_name);
 	delete c;
 }
@@ -350,6 +358,24 @@ int feedmock_parse_options(int argc, char **argv, feedmock_settings *s)
 	return -1;
 }
 
+void client_reap()
+{
+	list_lock();
+	GSList *it = client_list;
+	while (it) {
+		GSList *next = it->next;
+		auto *c = static_cast<feedmock_client *>(it->data);
+		if (c->alive.load() == 0) {
+			g_message("%s() - killing zombie thread", "client_reap");
+			g_thread_join(c->thread);
+			free_client(c);
+			client_list = g_slist_delete_link(client_list, it);
+		}
+		it = next;
+	}
+	list_unlock();
+}
+
 void client_send(const char *text)
 {
 	list_lock();
@@ -365,11 +391,13 @@ void client_send(const char *text)
 			client_list = g_slist_delete_link(client_list, it);
 		} else {
 			g_message("Sending %s\n", text);
-			if (strlen(text) > 1 && g_mutex_trylock(&c->lock)) {
+			if (strlen(text) > 1 && g_mutex_trylock(c->lock)) {
 				g_message("SEND (%s:%d): %s", c->peer_name, c->peer_port,
 					  text);
-				queue_push(c->queue, g_strdup(text));
-				g_mutex_unlock(&c->lock);
+				if (queue_push(c->queue, g_strdup(text)) > 0)
+					g_message("Queue of %s:%d full: oldest message dropped",
+						  c->peer_name, c->peer_port);
+				g_mutex_unlock(c->lock);
 			}
 		}
 		it = next;
@@ -441,7 +469,7 @@ void client_add(feedmock_settings *s, int fd, const struct sockaddr_in *peer)
 	} else {
 		c->peer_name = g_strdup("?");
 	}
-	g_mutex_init(&c->lock);
+	c->lock = g_mutex_new();
 
 	// A client that stops reading must not hold its thread for ever.
 	struct timeval tv = {5, 0};
@@ -449,7 +477,7 @@ void client_add(feedmock_settings *s, int fd, const struct sockaddr_in *peer)
 
 	list_lock();
 	GError *err = nullptr;
-	c->thread = g_thread_try_new("feedmock-client", client_thread, c, &err);
+	c->thread = g_thread_create(client_thread, c, TRUE, &err);
 	if (!c->thread) {
 		g_message("Thread creation failed: %s", err ? err->message : "?");
 		if (err)
@@ -490,6 +518,8 @@ gpointer server_thread(gpointer data)
 	g_message("Waiting for connections.");
 
 	while (s->running.load()) {
+		// Closed clients go at once, not only when traffic is handed out.
+		client_reap();
 		// Wait in short steps so a cleared running flag ends the thread.
 		struct pollfd p = {fd, POLLIN, 0};
 		if (poll(&p, 1, 100) <= 0)
@@ -550,9 +580,15 @@ void log_to_stdout(const gchar *, GLogLevelFlags, const gchar *message,
 int feedmock_run(feedmock_settings *s, const feedmock_timing &timing)
 {
 	srandom(timing.seed ? timing.seed : static_cast<unsigned>(time(nullptr)));
-	accept_thread = g_thread_new("feedmock-server", server_thread, s);
+	// GLib before 2.32 needs this before any thread call, and only once
+	// (main has done it; a program linking the library may not have).
+	if (!g_thread_supported())
+		g_thread_init(nullptr);
+	accept_thread = g_thread_create(server_thread, s, TRUE, nullptr);
 
 	pause_ms(s, timing.start_delay_ms);
+	while (timing.hold_start && timing.hold_start->load() && s->running.load())
+		pause_ms(s, 10);
 	if (!s->running.load())
 		return 0;
 

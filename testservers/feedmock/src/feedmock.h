@@ -9,6 +9,11 @@
 // one thread per client.
 #pragma once
 
+// Written to the GLib 2.14 API, which runs on the board: its thread, mutex
+// and static-mutex calls are the ones later GLib marks deprecated.
+#ifndef GLIB_DISABLE_DEPRECATION_WARNINGS
+#define GLIB_DISABLE_DEPRECATION_WARNINGS
+#endif
 #include <glib.h>
 #include <netinet/in.h>
 
@@ -38,15 +43,22 @@ struct feedmock_client {
 	GThread *thread = nullptr;
 	gchar *peer_name = nullptr;
 	int peer_port = 0;
-	GMutex lock;
+	GMutex *lock = nullptr;          // g_mutex_new
 	feedmock_settings *settings = nullptr;
 };
+
+// Messages a client may have waiting; beyond it the oldest is dropped, so
+// a client that never asks cannot make the simulator grow without end.
+constexpr guint feedmock_queue_max = 100;
 
 // Start-up and traffic timing; production uses 20 s and 1 s.
 struct feedmock_timing {
 	long start_delay_ms = 20000;
 	long second_ms = 1000;
 	unsigned seed = 0;               // 0: seed from the clock
+	// Tests: while set, the start delay goes on (so clients can be
+	// connected first, however slow the machine).
+	const std::atomic<int> *hold_start = nullptr;
 };
 
 extern const int feedmock_frequencies[3];
@@ -75,6 +87,10 @@ std::string feedmock_version_banner();
 int feedmock_parse_options(int argc, char **argv, feedmock_settings *s);
 
 void client_send(const char *text);
+// Joins and frees the records of clients whose connection has ended.  The
+// accept thread calls it all the time, so closed clients go whatever the
+// traffic loop does.
+void client_reap();
 void client_add(feedmock_settings *s, int fd, const struct sockaddr_in *peer);
 gpointer server_thread(gpointer data);
 gpointer client_thread(gpointer data);

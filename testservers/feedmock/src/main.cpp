@@ -5,6 +5,9 @@
 
 int main(int argc, char **argv)
 {
+	// GLib before 2.32 wants its threads set up before any other call.
+	if (!g_thread_supported())
+		g_thread_init(nullptr);
 	static feedmock_settings settings;
 	feedmock_install_signals(&settings);
 	int rc = feedmock_parse_options(argc, argv, &settings);

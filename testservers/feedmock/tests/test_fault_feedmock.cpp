@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 #include <string>
 #include <thread>
@@ -16,7 +17,14 @@
 
 namespace {
 
-int quiet = 0;
+// Connections the accept thread has taken, counted from its log.
+std::atomic<int> accepted{0};
+
+void count_accepts(const gchar *, GLogLevelFlags, const gchar *message, gpointer)
+{
+	if (g_str_has_prefix(message, "got connection from "))
+		++accepted;
+}
 
 bool ends_status(const std::string &s)
 {
@@ -32,7 +40,8 @@ class FeedmockFaults : public testing::Test {
 protected:
 	void SetUp() override
 	{
-		g_log_set_default_handler(log_to_stdout, &quiet);
+		accepted = 0;
+		g_log_set_default_handler(count_accepts, nullptr);
 		fds_before = th::count_fds(getpid());
 		s.port = th::free_port();
 		// Random traffic never runs out: a message every 20 ms on average.
@@ -70,9 +79,23 @@ protected:
 		return all;
 	}
 
+	// Connects once the accept thread has taken every earlier connection:
+	// with a listen backlog of 1, a burst of connections overflows it and
+	// each further connect waits in the kernel's retries for a second or
+	// more.
+	th::Conn connect_next()
+	{
+		auto end = th::Clock::now() + th::milliseconds(th::patience_ms);
+		while (accepted.load() < made && th::Clock::now() < end)
+			std::this_thread::sleep_for(th::milliseconds(1));
+		++made;
+		return th::connect_to(s.port);
+	}
+
 	feedmock_settings s;
 	std::thread runner;
 	int fds_before = 0;
+	int made = 0;
 };
 
 } // namespace
@@ -82,7 +105,7 @@ TEST_F(FeedmockFaults, GarbageAndResetsLeaveItServing)
 	std::mt19937 rng(11);
 	std::vector<th::Conn> held;
 	for (int k = 0; k < 60; ++k) {
-		th::Conn c = th::connect_to(s.port);
+		th::Conn c = connect_next();
 		ASSERT_TRUE(c.ok()) << "connection " << k << " refused";
 		std::string junk(1 + rng() % 5000, '\0');
 		for (char &ch : junk)
@@ -118,11 +141,11 @@ TEST_F(FeedmockFaults, GarbageAndResetsLeaveItServing)
 	for (auto &c : held)
 		th::abort_connection(c);
 
-	th::Conn good = th::connect_to(s.port);
+	th::Conn good = connect_next();
 	ASSERT_TRUE(good.ok());
 	good.send_text("GETSTATUS\n");
-	EXPECT_TRUE(ends_status(good.read_until(ends_status, 3000)));
-	std::string got = fetch(good, 3, 15000);
+	EXPECT_TRUE(ends_status(good.read_until(ends_status, th::patience_ms)));
+	std::string got = fetch(good, 3, th::patience_ms);
 	auto msgs = th::split_replies(got);
 	ASSERT_GE(msgs.size(), 3u) << got;
 	for (const auto &m : msgs)
@@ -133,16 +156,16 @@ TEST_F(FeedmockFaults, GarbageAndResetsLeaveItServing)
 TEST_F(FeedmockFaults, ManyShortLivedClientsAreReaped)
 {
 	for (int k = 0; k < 40; ++k) {
-		th::Conn c = th::connect_to(s.port);
+		th::Conn c = connect_next();
 		ASSERT_TRUE(c.ok());
 		if (k % 2)
 			th::abort_connection(c);
 	}
-	th::Conn good = th::connect_to(s.port);
+	th::Conn good = connect_next();
 	ASSERT_TRUE(good.ok());
-	EXPECT_GE(messages_in(fetch(good, 2, 15000)), 2u);
-	// Traffic goes on and reaps the dead records as it distributes.
-	auto end = th::Clock::now() + th::milliseconds(10000);
+	EXPECT_GE(messages_in(fetch(good, 2, th::patience_ms)), 2u);
+	// The dead records are reaped.
+	auto end = th::Clock::now() + th::milliseconds(th::patience_ms);
 	while (client_count() > 1 && th::Clock::now() < end)
 		std::this_thread::sleep_for(th::milliseconds(20));
 	EXPECT_EQ(client_count(), 1u);

@@ -46,16 +46,16 @@ protected:
 TEST_F(FeedmockProgram, CommandLineExitStatuses)
 {
 	auto help = run({"-h"});
-	EXPECT_EQ(help->wait_exit(5000), 0);
+	EXPECT_EQ(help->wait_exit(th::patience_ms), 0);
 	EXPECT_EQ(help->err(), feedmock_usage_text() + feedmock_version_banner() + "\n");
 	EXPECT_EQ(help->out(), "");
 
 	auto freq = run({"-f", "1000"});
-	EXPECT_EQ(freq->wait_exit(5000), 0);
+	EXPECT_EQ(freq->wait_exit(th::patience_ms), 0);
 	EXPECT_NE(freq->err().find("Usage: feedmock [OPTIONS]"), std::string::npos);
 
 	auto neg = run({"-S", "-n", "-5"});
-	EXPECT_EQ(neg->wait_exit(5000), 1);
+	EXPECT_EQ(neg->wait_exit(th::patience_ms), 1);
 	EXPECT_NE(neg->err().find("must not be negative: -5"), std::string::npos);
 }
 
@@ -63,20 +63,20 @@ TEST_F(FeedmockProgram, StartDelayServesIdleStatusAndTermEndsIt)
 {
 	int port = th::free_port();
 	auto p = run({"-p", std::to_string(port), "-V", "1"});
-	th::Conn c = th::connect_to(port, 5000);
+	th::Conn c = th::connect_to(port);
 	ASSERT_TRUE(c.ok());
 	c.send_text("GETSTATUS\n");
-	EXPECT_EQ(c.read_until(ends_status, 3000), idle_status);
+	EXPECT_EQ(c.read_until(ends_status, th::patience_ms), idle_status);
 	c.send_text("GETMSG\n");
 	EXPECT_EQ(c.read_for(300), "");
 	c.send_text("EXIT\n");
-	EXPECT_EQ(c.read_until(ends_status, 3000), idle_status);
+	EXPECT_EQ(c.read_until(ends_status, th::patience_ms), idle_status);
 	c.send_text("GETSTATUS\n");
-	EXPECT_EQ(c.read_until(ends_status, 3000), idle_status);
+	EXPECT_EQ(c.read_until(ends_status, th::patience_ms), idle_status);
 
 	p->signal(SIGTERM);
-	EXPECT_EQ(p->wait_exit(3000), 0);
-	EXPECT_TRUE(c.closed_within(2000));
+	EXPECT_EQ(p->wait_exit(th::patience_ms), 0);
+	EXPECT_TRUE(c.closed_within(th::patience_ms));
 	EXPECT_NE(p->err().find("starting.......\n"), std::string::npos);
 	std::string out = p->out();
 	EXPECT_NE(out.find("Waiting for connections.\n"), std::string::npos);
@@ -91,25 +91,28 @@ TEST_F(FeedmockProgram, StructuredRunToTwoClients)
 	int port = th::free_port();
 	auto p = run({"-p", std::to_string(port), "-V", "1", "-S", "-s", "AB", "-t", "XY",
 		      "-i", "1", "-l", "1", "-f", "490"});
-	th::Conn a = th::connect_to(port, 5000);
-	th::Conn b = th::connect_to(port, 5000);
+	th::Conn a = th::connect_to(port);
+	th::Conn b = th::connect_to(port);
 	ASSERT_TRUE(a.ok() && b.ok());
 	for (th::Conn *c : {&a, &b}) {
 		c->send_text("GETSTATUS");
-		EXPECT_EQ(c->read_until(ends_status, 3000), idle_status);
+		EXPECT_EQ(c->read_until(ends_status, th::patience_ms), idle_status);
 	}
 	// All four messages go out at once after the delay.
-	ASSERT_TRUE(p->wait_output("Message 4 sent.", 30000)) << p->out();
+	ASSERT_TRUE(p->wait_output("Message 4 sent.", 20000 + th::patience_ms)) << p->out();
 	for (th::Conn *c : {&a, &b}) {
 		std::string got;
-		for (int k = 0; k < 5; ++k) {
+		for (int k = 0; k < 4; ++k) {
 			c->send_text("GETMSG");
 			got += c->read_until(
 				[&](const std::string &t) {
 					return count_of(t, "NNNN\n") == 1;
 				},
-				500);
+				th::patience_ms);
 		}
+		// Nothing more is queued.
+		c->send_text("GETMSG");
+		got += c->read_for(300);
 		std::vector<std::string> ids;
 		for (const auto &m : th::split_replies(got)) {
 			EXPECT_EQ(m.freq, "490");
@@ -135,7 +138,7 @@ TEST_F(FeedmockProgram, StructuredRunToTwoClients)
 	EXPECT_EQ(count_of(out, "Doing lead-in for "), 4u);
 
 	p->signal(SIGTERM);
-	EXPECT_EQ(p->wait_exit(3000), 0);
+	EXPECT_EQ(p->wait_exit(th::patience_ms), 0);
 }
 
 #ifdef NAVCLIENT_BIN
@@ -146,24 +149,26 @@ TEST_F(FeedmockProgram, ProjectClientTalksToIt)
 {
 	int port = th::free_port();
 	auto p = run({"-p", std::to_string(port)});
-	th::Conn probe = th::connect_to(port, 5000);
+	th::Conn probe = th::connect_to(port);
 	ASSERT_TRUE(probe.ok());
-	auto client = [&](std::vector<std::string> args) {
-		args.insert(args.begin(), {NAVCLIENT_BIN, "-p", std::to_string(port), "-w", "500"});
+	// The reply wait is long where a reply must come, short where none may.
+	auto client = [&](std::vector<std::string> args, int wait_ms) {
+		args.insert(args.begin(), {NAVCLIENT_BIN, "-p", std::to_string(port), "-w",
+					   std::to_string(wait_ms)});
 		auto c = std::make_unique<th::Child>(args, dir + "/cout", dir + "/cerr");
-		c->wait_exit(10000);
+		c->wait_exit(2 * th::patience_ms);
 		return c;
 	};
-	auto status = client({"status"});
+	auto status = client({"status"}, th::patience_ms);
 	EXPECT_EQ(status->wait_exit(0), 0) << status->err();
 	EXPECT_EQ(status->out(), idle_status);
-	auto exit_req = client({"send", "EXIT\n"});
+	auto exit_req = client({"send", "EXIT\n"}, th::patience_ms);
 	EXPECT_EQ(exit_req->wait_exit(0), 0) << exit_req->err();
 	EXPECT_EQ(exit_req->out(), idle_status);
-	auto getmsg = client({"getmsg"});
+	auto getmsg = client({"getmsg"}, 500);
 	EXPECT_EQ(getmsg->wait_exit(0), 1);
 	EXPECT_EQ(getmsg->out(), "");
 	p->signal(SIGTERM);
-	EXPECT_EQ(p->wait_exit(3000), 0);
+	EXPECT_EQ(p->wait_exit(th::patience_ms), 0);
 }
 #endif

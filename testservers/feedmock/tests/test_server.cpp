@@ -32,7 +32,7 @@ bool ends_msg(const std::string &s)
 // threads have noticed and been reaped, so n are left.
 bool reap_until(guint n)
 {
-	auto end = th::Clock::now() + th::milliseconds(5000);
+	auto end = th::Clock::now() + th::milliseconds(th::patience_ms);
 	for (;;) {
 		client_send("x");
 		if (client_count() == n)
@@ -60,12 +60,15 @@ protected:
 		s.port = th::free_port();
 	}
 
-	void start(long start_delay_ms, long second_ms = 10, unsigned seed = 1)
+	// With hold set, traffic starts only once it is cleared.
+	void start(long start_delay_ms, long second_ms = 10, unsigned seed = 1, bool hold = false)
 	{
 		feedmock_timing t;
 		t.start_delay_ms = start_delay_ms;
 		t.second_ms = second_ms;
 		t.seed = seed;
+		held.store(hold ? 1 : 0);
+		t.hold_start = &held;
 		runner = std::thread([this, t] {
 			testing::internal::CaptureStderr();
 			feedmock_run(&s, t);
@@ -94,7 +97,7 @@ protected:
 		EXPECT_TRUE(c.ok());
 		// A status reply shows that its thread runs and it is listed.
 		c.send_text("GETSTATUS\n");
-		EXPECT_TRUE(ends_status(c.read_until(ends_status, 3000)));
+		EXPECT_TRUE(ends_status(c.read_until(ends_status, th::patience_ms)));
 		return c;
 	}
 
@@ -114,6 +117,7 @@ protected:
 	}
 
 	feedmock_settings s;
+	std::atomic<int> held{0};
 	std::thread runner;
 	std::string stderr_text;
 	int fds_before = 0;
@@ -123,31 +127,31 @@ protected:
 
 TEST_F(FeedmockServer, IdleDuringStartDelayAndExitKeepsConnection)
 {
-	start(60000);
+	start(600000);
 	th::Conn c = client();
 	c.send_text("GETSTATUS\r\n");
-	EXPECT_EQ(c.read_until(ends_status, 2000), idle_status);
+	EXPECT_EQ(c.read_until(ends_status, th::patience_ms), idle_status);
 	c.send_text("GETMSG\n");
 	EXPECT_EQ(c.read_for(300), ""); // nothing queued: no reply at all
 	c.send_text("EXIT\n");
-	EXPECT_EQ(c.read_until(ends_status, 2000), idle_status);
+	EXPECT_EQ(c.read_until(ends_status, th::patience_ms), idle_status);
 	c.send_text("getmsg\n"); // not the command word: a status request
-	EXPECT_EQ(c.read_until(ends_status, 2000), idle_status);
+	EXPECT_EQ(c.read_until(ends_status, th::patience_ms), idle_status);
 	EXPECT_FALSE(c.closed_within(200));
 }
 
 TEST_F(FeedmockServer, LeadInFrequencyShowsInStatus)
 {
-	start(60000);
+	start(600000);
 	th::Conn c = client();
 	s.leadin_freq.store(4209);
 	c.send_text("GETSTATUS");
-	EXPECT_EQ(c.read_until(ends_status, 2000),
+	EXPECT_EQ(c.read_until(ends_status, th::patience_ms),
 		  "GETSTATUS:\nFREQ:490,ST:IDLE,SIG:0.0\nFREQ:518,ST:IDLE,SIG:0.0\n"
 		  "FREQ:4209,ST:RCV,SIG:0.0\n");
 	s.leadin_freq.store(0);
 	c.send_text("GETSTATUS");
-	EXPECT_EQ(c.read_until(ends_status, 2000), idle_status);
+	EXPECT_EQ(c.read_until(ends_status, th::patience_ms), idle_status);
 }
 
 TEST_F(FeedmockServer, StructuredTrafficReachesEveryClientOnce)
@@ -157,11 +161,12 @@ TEST_F(FeedmockServer, StructuredTrafficReachesEveryClientOnce)
 	s.types = "XY";
 	s.max_interval = 1; // both draws always 0
 	s.max_leadin = 1;
-	start(1500);
+	start(0, 10, 1, true);
 	th::Conn a = client();
 	th::Conn b = client();
+	held.store(0); // both listed: traffic may start
 	for (const th::Conn *c : {&a, &b}) {
-		std::string got = fetch(*c, 4, 10000);
+		std::string got = fetch(*c, 4, th::patience_ms);
 		std::vector<std::string> ids;
 		for (const auto &m : th::split_replies(got)) {
 			EXPECT_EQ(m.freq, "518");
@@ -187,35 +192,49 @@ TEST_F(FeedmockServer, RandomTrafficWithLeadIn)
 	start(1000, 10, 7);
 	th::Conn c = client();
 	th::Conn watcher = client();
-	std::set<std::string> receiving;
+	// Each lead-in seen, with the number of messages fetched before: it
+	// belongs to a later message, however far the fetching lags behind.
+	std::vector<std::pair<std::string, size_t>> seen;
 	std::string got;
-	auto end = th::Clock::now() + th::milliseconds(15000);
+	auto end = th::Clock::now() + th::milliseconds(th::patience_ms);
 	while (count_of(got, "NNNN\n") < 3 && th::Clock::now() < end) {
 		watcher.send_text("GETSTATUS");
-		std::string st = watcher.read_until(ends_status, 1000);
+		std::string st = watcher.read_until(ends_status, th::patience_ms);
 		size_t rcv = st.find(",ST:RCV");
 		if (rcv != std::string::npos) {
 			size_t f = st.rfind("FREQ:", rcv) + 5;
-			receiving.insert(st.substr(f, rcv - f));
+			seen.emplace_back(st.substr(f, rcv - f), count_of(got, "NNNN\n"));
 		}
 		EXPECT_LE(count_of(st, "RCV"), 1u) << st;
-		got += fetch(c, count_of(got, "NNNN\n") + 1, 20);
+		got += fetch(c, 1, 20);
 	}
+	auto all_matched = [&] {
+		auto msgs = th::split_replies(got);
+		for (const auto &[freq, before] : seen) {
+			bool found = false;
+			for (size_t k = before; k < msgs.size() && !found; ++k)
+				found = msgs[k].freq == freq;
+			if (!found)
+				return false;
+		}
+		return true;
+	};
+	while (!all_matched() && th::Clock::now() < end)
+		got += fetch(c, 1, 100);
 	auto msgs = th::split_replies(got);
-	EXPECT_EQ(msgs.size(), 3u) << got;
+	EXPECT_GE(msgs.size(), 3u) << got;
 	for (const auto &m : msgs) {
 		EXPECT_TRUE(m.freq == "490" || m.freq == "518" || m.freq == "4209") << m.freq;
 		EXPECT_TRUE(th::is_identifier(m.id, 'A', 'Y')) << m.id;
 		EXPECT_TRUE(m.body == sample_texts[0] || m.body == sample_texts[1]);
 	}
-	EXPECT_FALSE(receiving.empty()) << "no lead-in seen";
-	for (const auto &f : receiving)
-		EXPECT_NE(got.find("GETMSG:\n" + f + "\n"), std::string::npos) << f;
+	EXPECT_FALSE(seen.empty()) << "no lead-in seen";
+	EXPECT_TRUE(all_matched()) << "a lead-in's frequency never came as a message\n" << got;
 }
 
 TEST_F(FeedmockServer, DeadClientsAreReapedAndShortTextsSkipped)
 {
-	start(60000);
+	start(600000);
 	th::Conn keep = client();
 	th::Conn gone = client();
 	th::Conn reset = client();
@@ -227,13 +246,51 @@ TEST_F(FeedmockServer, DeadClientsAreReapedAndShortTextsSkipped)
 	EXPECT_EQ(keep.read_for(300), ""); // one character: not queued
 	client_send("518\nZCZC\nTT01\nHELLO\nNNNN\n");
 	keep.send_text("GETMSG");
-	EXPECT_EQ(keep.read_until(ends_msg, 2000),
+	EXPECT_EQ(keep.read_until(ends_msg, th::patience_ms),
 		  "GETMSG:\n518\nZCZC\nTT01\nHELLO\nNNNN\n");
+}
+
+TEST_F(FeedmockServer, ClosedClientsReapedWithoutTraffic)
+{
+	// The traffic loop sits in its start delay and hands nothing out: the
+	// ended clients' threads are joined and freed all the same.
+	start(600000);
+	for (int k = 0; k < 3; ++k) {
+		th::Conn c = client();
+		if (k == 1)
+			th::abort_connection(c);
+	}
+	auto end = th::Clock::now() + th::milliseconds(60000);
+	while (client_count() > 0 && th::Clock::now() < end)
+		std::this_thread::sleep_for(th::milliseconds(20));
+	EXPECT_EQ(client_count(), 0u);
+}
+
+TEST_F(FeedmockServer, IdleClientQueueKeepsTheNewest)
+{
+	start(600000);
+	th::Conn c = client();
+	int verbose = 1;
+	g_log_set_default_handler(log_to_stdout, &verbose);
+	testing::internal::CaptureStdout();
+	const guint n = feedmock_queue_max + 3;
+	for (guint k = 0; k < n; ++k)
+		client_send(("518\nZCZC\nTT" + std::to_string(k % 100) + "\nBODY " +
+			     std::to_string(k) + "\nNNNN\n").c_str());
+	std::string log = testing::internal::GetCapturedStdout();
+	g_log_set_default_handler(log_to_stdout, &quiet);
+	EXPECT_EQ(count_of(log, "full: oldest message dropped"), 3u) << log;
+	// The three oldest went; the rest come in order.
+	std::string got = fetch(c, feedmock_queue_max, th::patience_ms);
+	auto msgs = th::split_replies(got);
+	ASSERT_EQ(msgs.size(), feedmock_queue_max);
+	EXPECT_EQ(msgs.front().body, "BODY 3\n");
+	EXPECT_EQ(msgs.back().body, "BODY " + std::to_string(n - 1) + "\n");
 }
 
 TEST_F(FeedmockServer, SurvivesGarbageSilenceAndAbruptDisconnects)
 {
-	start(60000);
+	start(600000);
 	th::Conn silent = client(); // holds a thread, sends nothing more
 
 	th::Conn noisy = client();
@@ -242,9 +299,12 @@ TEST_F(FeedmockServer, SurvivesGarbageSilenceAndAbruptDisconnects)
 		garbage[i] = static_cast<char>((i * 7919 + 13) % 256);
 	ASSERT_TRUE(noisy.send_text(garbage));
 	noisy.send_text("GETSTATUS");
-	// Every read of up to 255 bytes got a whole status reply.
-	std::string replies = noisy.read_for(1000);
+	// Every read of up to 255 bytes got a whole status reply: at least
+	// 17 reads for the 4105 bytes.
 	const size_t one = strlen(idle_status);
+	std::string replies = noisy.read_until(
+		[one](const std::string &t) { return t.size() >= 17 * one && t.size() % one == 0; },
+		th::patience_ms);
 	ASSERT_GE(replies.size(), 2 * one);
 	EXPECT_EQ(replies.size() % one, 0u);
 	EXPECT_EQ(replies.substr(replies.size() - one), idle_status);
@@ -263,21 +323,22 @@ TEST_F(FeedmockServer, SurvivesGarbageSilenceAndAbruptDisconnects)
 
 	th::Conn late = client();
 	late.send_text("GETSTATUS");
-	EXPECT_EQ(late.read_until(ends_status, 2000), idle_status);
+	EXPECT_EQ(late.read_until(ends_status, th::patience_ms), idle_status);
 	silent.send_text("GETMSG");
-	EXPECT_EQ(silent.read_until(ends_msg, 2000),
+	EXPECT_EQ(silent.read_until(ends_msg, th::patience_ms),
 		  "GETMSG:\n490\nZCZC\nAA01\nX\nNNNN\n");
 }
 
 TEST_F(FeedmockServer, TermSignalEndsTheStartDelay)
 {
 	feedmock_install_signals(&s);
-	start(60000);
+	start(600000);
 	th::Conn c = client();
 	auto t0 = th::Clock::now();
 	raise(SIGTERM);
 	runner.join();
-	EXPECT_LT(th::Clock::now() - t0, th::milliseconds(2000));
+	// Long before the start delay would have ended.
+	EXPECT_LT(th::Clock::now() - t0, th::milliseconds(30000));
 	EXPECT_EQ(s.running.load(), 0);
 	signal(SIGTERM, SIG_DFL);
 	signal(SIGPIPE, SIG_DFL);

@@ -53,6 +53,13 @@ bool send_all(int fd, const std::string &data)
 	return true;
 }
 
+// The whole text, NUL bytes and all: a message is logged as it was sent.
+void log_text(const std::string &text)
+{
+	fwrite(text.data(), 1, text.size(), stdout);
+	fflush(stdout);
+}
+
 } // namespace
 
 int filefeed_parse_options(int argc, char **argv, filefeed_options *o)
@@ -127,11 +134,6 @@ int load_messages(const std::string &path, message_store *store)
 		if (st == 0)
 			errno = EISDIR; // read() would say so; say it before
 		perror("open");
-		close(fd);
-		return -1;
-	}
-	if (sb.st_size == 0) {
-		fprintf(stderr, "%s: empty message file, nothing to serve\n", path.c_str());
 		close(fd);
 		return -1;
 	}
@@ -325,13 +327,13 @@ int filefeed_serve(int listen_fd, feed_state &st)
 			case feed_action::none:
 				break;
 			case feed_action::reply:
-				fputs(rep.out.c_str(), stdout);
+				log_text(rep.out);
 				break;
 			case feed_action::deliver:
 				// A message that did not reach its client stays pending.
 				if (sent) {
 					filefeed_delivered(st);
-					fputs(rep.out.c_str(), stdout);
+					log_text(rep.out);
 				}
 				break;
 			case feed_action::close:

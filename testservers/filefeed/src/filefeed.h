@@ -25,7 +25,7 @@ int filefeed_parse_options(int argc, char **argv, filefeed_options *o);
 
 // Cuts text at each "NNNN" (the separator and the one character after it
 // are dropped; what follows the last separator is not a message).  Text
-// without any separator is one message.
+// without any separator, empty text too, is one message.
 std::vector<std::string_view> split_messages(std::string_view text);
 
 // The file's contents and the messages cut from them (views into text).

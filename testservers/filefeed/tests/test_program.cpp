@@ -55,18 +55,19 @@ protected:
 	static std::string status(const th::Conn &c, const char *req = "GETSTATUS\n")
 	{
 		c.send_text(req);
-		return c.read_until(status_done, 2000);
+		return c.read_until(status_done, th::patience_ms);
 	}
 
 	// Asks for the status, with idle pauses so the waits can pass, until a
 	// message is pending (that request counts down once).
 	static bool until_pending(const th::Conn &c)
 	{
-		for (int k = 0; k < 50; ++k) {
+		auto end = th::Clock::now() + th::milliseconds(th::patience_ms);
+		do {
 			if (status(c) == receiving)
 				return true;
 			std::this_thread::sleep_for(th::milliseconds(150));
-		}
+		} while (th::Clock::now() < end);
 		return false;
 	}
 
@@ -79,7 +80,7 @@ protected:
 		for (int k = 0; k < (first ? 2 : 14); ++k)
 			status(c);
 		c.send_text("GETMSG\n");
-		return c.read_until(msg_done, 2000);
+		return c.read_until(msg_done, th::patience_ms);
 	}
 
 	std::string dir;
@@ -93,17 +94,24 @@ TEST_F(FilefeedProgram, FreshServerAndCountdownThenFifteen)
 	auto p = serve(three_messages);
 	th::Conn c = th::connect_to(port);
 	ASSERT_TRUE(c.ok());
-	EXPECT_EQ(status(c), "GETSTATUS:"); // nothing pending yet
-	c.send_text("GETMSG\n");
-	EXPECT_EQ(c.read_for(200), "");
-
-	ASSERT_TRUE(until_pending(c));
+	// Nothing is pending until the first wait, one idle tick, has passed;
+	// a busy machine may take longer than that to get here.
+	std::string first = status(c);
+	if (first == "GETSTATUS:") {
+		c.send_text("GETMSG\n");
+		EXPECT_EQ(c.read_for(200), "");
+		ASSERT_TRUE(until_pending(c));
+	} else {
+		// The first of three status requests; the wait had passed.
+		EXPECT_EQ(first, receiving);
+		EXPECT_NE(p->out().find("Waiting "), std::string::npos);
+	}
 	EXPECT_EQ(status(c), receiving);
 	c.send_text("GETMSG\r\n");
 	EXPECT_EQ(c.read_for(250), ""); // two of three status requests so far
 	EXPECT_EQ(status(c), receiving);
 	c.send_text("GETMSG\r\n");
-	EXPECT_EQ(c.read_until(msg_done, 2000),
+	EXPECT_EQ(c.read_until(msg_done, th::patience_ms),
 		  "GETMSG:\nZCZC EA01\nFIRST MESSAGE\n\nNNNN");
 
 	ASSERT_TRUE(until_pending(c));
@@ -113,7 +121,7 @@ TEST_F(FilefeedProgram, FreshServerAndCountdownThenFifteen)
 	EXPECT_EQ(c.read_for(250), "");
 	EXPECT_EQ(status(c), receiving); // the fifteenth
 	c.send_text("GETMSG");
-	EXPECT_EQ(c.read_until(msg_done, 2000),
+	EXPECT_EQ(c.read_until(msg_done, th::patience_ms),
 		  "GETMSG:\nZCZC EB02\nSECOND MESSAGE\n\nNNNN");
 
 	std::string out = p->out();
@@ -151,8 +159,8 @@ TEST_F(FilefeedProgram, RequestLinesAreExact)
 	}
 	EXPECT_FALSE(status(c).empty()); // still served
 	c.send_text("quit\n");
-	EXPECT_TRUE(c.closed_within(2000));
-	EXPECT_TRUE(p->wait_output("Closing ", 2000));
+	EXPECT_TRUE(c.closed_within(th::patience_ms));
+	EXPECT_TRUE(p->wait_output("Closing ", th::patience_ms));
 }
 
 TEST_F(FilefeedProgram, ThirdClientIsClosedAtOnce)
@@ -164,11 +172,11 @@ TEST_F(FilefeedProgram, ThirdClientIsClosedAtOnce)
 	ASSERT_FALSE(status(b).empty());
 	th::Conn third = th::connect_to(port);
 	ASSERT_TRUE(third.ok());
-	EXPECT_TRUE(third.closed_within(2000));
-	EXPECT_TRUE(p->wait_output("Max connections reached!\n", 2000));
+	EXPECT_TRUE(third.closed_within(th::patience_ms));
+	EXPECT_TRUE(p->wait_output("Max connections reached!\n", th::patience_ms));
 
 	a.send_text("quit");
-	EXPECT_TRUE(a.closed_within(2000));
+	EXPECT_TRUE(a.closed_within(th::patience_ms));
 	th::Conn fourth = th::connect_to(port);
 	EXPECT_FALSE(status(fourth).empty()); // the freed place is taken again
 	EXPECT_FALSE(status(b).empty());
@@ -184,7 +192,7 @@ TEST_F(FilefeedProgram, SurvivesGarbageSilenceAndAbruptDisconnects)
 	int fds = th::count_fds(p->pid());
 	// Each client below goes before the next comes: two places only.
 	auto closings = [&](size_t n) {
-		auto end = th::Clock::now() + th::milliseconds(3000);
+		auto end = th::Clock::now() + th::milliseconds(th::patience_ms);
 		while (th::Clock::now() < end) {
 			std::string out = p->out();
 			size_t c = 0;
@@ -213,9 +221,10 @@ TEST_F(FilefeedProgram, SurvivesGarbageSilenceAndAbruptDisconnects)
 		// One read is one request: a request that shares its read with the
 		// garbage's tail is lost, the next one is served.
 		std::string r;
-		for (int k = 0; k < 5 && r.empty(); ++k) {
+		auto end = th::Clock::now() + th::milliseconds(th::patience_ms);
+		while (r.empty() && th::Clock::now() < end) {
 			noisy.send_text("GETSTATUS\n");
-			r = noisy.read_until(status_done, 500);
+			r = noisy.read_until(status_done, 1000);
 		}
 		EXPECT_FALSE(r.empty());
 		th::abort_connection(noisy);
@@ -235,7 +244,7 @@ TEST_F(FilefeedProgram, SurvivesGarbageSilenceAndAbruptDisconnects)
 	EXPECT_TRUE(p->running());
 	if (p->out().find("GETMGS:") == std::string::npos) {
 		probe.send_text("GETMSG\n");
-		std::string m = probe.read_until(msg_done, 5000);
+		std::string m = probe.read_until(msg_done, th::patience_ms);
 		EXPECT_EQ(m.size(), 8 + big.size() - 5 + 5) << m.substr(0, 40);
 		EXPECT_EQ(m.rfind("GETMSG:\nZCZC ZZ99\n", 0), 0u);
 	}
@@ -247,25 +256,21 @@ TEST_F(FilefeedProgram, SurvivesGarbageSilenceAndAbruptDisconnects)
 TEST_F(FilefeedProgram, StartUpFailures)
 {
 	auto opt = run({"-z"});
-	EXPECT_EQ(opt->wait_exit(5000), 1);
+	EXPECT_EQ(opt->wait_exit(th::patience_ms), 1);
 	EXPECT_EQ(opt->out(), "Illegal option\n");
 
 	auto port_bad = run({"-p", "nine"});
-	EXPECT_EQ(port_bad->wait_exit(5000), 1);
+	EXPECT_EQ(port_bad->wait_exit(th::patience_ms), 1);
 	EXPECT_EQ(port_bad->out(), "Illegal port value specified\n");
 
 	auto missing = run({"-p", std::to_string(th::free_port())}); // no ./navtexMsg.txt
-	EXPECT_EQ(missing->wait_exit(5000), 1);
+	EXPECT_EQ(missing->wait_exit(th::patience_ms), 1);
 	EXPECT_EQ(missing->err(), "open: No such file or directory\n");
 
 	std::filesystem::create_directory(dir + "/adir");
 	auto directory = run({"-f", dir + "/adir"});
-	EXPECT_EQ(directory->wait_exit(5000), 1);
+	EXPECT_EQ(directory->wait_exit(th::patience_ms), 1);
 	EXPECT_EQ(directory->err(), "open: Is a directory\n");
-
-	auto empty = run({"-f", write_file("empty.txt", "")});
-	EXPECT_EQ(empty->wait_exit(5000), 1);
-	EXPECT_NE(empty->err().find("empty message file"), std::string::npos);
 
 	// The port taken by another listener.
 	int taken = socket(AF_INET, SOCK_STREAM, 0);
@@ -277,7 +282,7 @@ TEST_F(FilefeedProgram, StartUpFailures)
 	ASSERT_EQ(listen(taken, 1), 0);
 	auto busy = run({"-p", std::to_string(ntohs(a.sin_port)), "-f",
 			 write_file("m.txt", three_messages)});
-	EXPECT_EQ(busy->wait_exit(5000), 1);
+	EXPECT_EQ(busy->wait_exit(th::patience_ms), 1);
 	EXPECT_EQ(busy->err(), "bind: Address already in use\n");
 	close(taken);
 }
@@ -292,7 +297,7 @@ TEST_F(FilefeedProgram, DescriptorTenEndsTheServer)
 	th::Conn a = th::connect_to(port);
 	ASSERT_FALSE(status(a).empty());
 	th::Conn b = th::connect_to(port);
-	EXPECT_EQ(p.wait_exit(3000), 1);
+	EXPECT_EQ(p.wait_exit(th::patience_ms), 1);
 	EXPECT_NE(p.out().find("new socket: 9\n"), std::string::npos) << p.out();
 	EXPECT_NE(p.out().find("new socket: 10\nMax number of fd's reached\n"), std::string::npos)
 		<< p.out();
@@ -300,7 +305,7 @@ TEST_F(FilefeedProgram, DescriptorTenEndsTheServer)
 	// 3 to 9 taken: the listener itself would be 10.
 	th::Child q({FILEFEED_BIN, "-p", std::to_string(th::free_port())}, dir + "/out2",
 		    dir + "/err2", dir, 7);
-	EXPECT_EQ(q.wait_exit(3000), 1);
+	EXPECT_EQ(q.wait_exit(th::patience_ms), 1);
 	EXPECT_EQ(q.out(), "Max number of fd's reached\n");
 }
 
@@ -317,6 +322,24 @@ TEST_F(FilefeedProgram, HexPortAndFileWithoutSeparator)
 	EXPECT_EQ(next_message(c, false), "GETMSG:\nPLAIN TEXT\n\nNNNN");
 }
 
+TEST_F(FilefeedProgram, EmptyFileAndNulBytesServedWhole)
+{
+	// An empty file is one empty message, like a file without separator.
+	auto empty = serve("");
+	th::Conn e = th::connect_to(port);
+	ASSERT_TRUE(e.ok());
+	EXPECT_EQ(next_message(e, true), "GETMSG:\n\nNNNN");
+
+	// A NUL inside a message: sent and logged whole, line ends and all.
+	const std::string nul("ZCZC EA01\nA\0B\nNNNN\n", 19);
+	auto p = serve(nul);
+	th::Conn c = th::connect_to(port);
+	ASSERT_TRUE(c.ok());
+	const std::string body("ZCZC EA01\nA\0B\n", 14);
+	EXPECT_EQ(next_message(c, true), "GETMSG:\n" + body + "\nNNNN");
+	EXPECT_TRUE(p->wait_output("GETMGS:\n" + body + "\nNNNN\n", th::patience_ms)) << p->out();
+}
+
 #ifdef NAVCLIENT_BIN
 // The project's client reads the status, bare or with the receiving lines.
 // GETMSG is answered only after the status countdown, so one-shot getmsg
@@ -324,26 +347,29 @@ TEST_F(FilefeedProgram, HexPortAndFileWithoutSeparator)
 TEST_F(FilefeedProgram, ProjectClientReadsStatus)
 {
 	auto p = serve(three_messages);
-	auto client = [&](std::vector<std::string> args) {
-		args.insert(args.begin(), {NAVCLIENT_BIN, "-p", std::to_string(port), "-w", "400"});
+	// The reply wait is long where a reply must come, short where none may.
+	auto client = [&](std::vector<std::string> args, int wait_ms) {
+		args.insert(args.begin(), {NAVCLIENT_BIN, "-p", std::to_string(port), "-w",
+					   std::to_string(wait_ms)});
 		auto c = std::make_unique<th::Child>(args, dir + "/cout", dir + "/cerr");
-		c->wait_exit(10000);
+		c->wait_exit(2 * th::patience_ms);
 		return c;
 	};
 	th::Conn probe = th::connect_to(port); // the server is up
 	ASSERT_TRUE(probe.ok());
 	probe.reset();
-	ASSERT_TRUE(p->wait_output("Closing ", 2000));
+	ASSERT_TRUE(p->wait_output("Closing ", th::patience_ms));
 
-	auto first = client({"status"});
+	auto first = client({"status"}, th::patience_ms);
 	EXPECT_EQ(first->wait_exit(0), 0) << first->err();
 	EXPECT_EQ(first->out().rfind("GETSTATUS:", 0), 0u);
 
 	std::string last;
-	for (int k = 0; k < 20 && last != receiving; ++k)
-		last = client({"status"})->out();
+	auto end = th::Clock::now() + th::milliseconds(th::patience_ms);
+	while (last != receiving && th::Clock::now() < end)
+		last = client({"status"}, th::patience_ms)->out();
 	EXPECT_EQ(last, receiving);
-	auto getmsg = client({"getmsg"});
+	auto getmsg = client({"getmsg"}, 400);
 	EXPECT_EQ(getmsg->wait_exit(0), 1);
 }
 #endif
