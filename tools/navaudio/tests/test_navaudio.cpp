@@ -199,7 +199,7 @@ TEST(NavaudioCentre, FindsTheTonePairInNoiseWithinFiveHertz)
 	uint64_t seed = 1;
 	for (double rate : {8000.0, 48000.0})
 		for (double centre : {300.0, 737.0, 1012.0, 1900.0, 2950.0})
-			for (double snr : {0.0, 10.0}) {
+			for (double snr : {3.0, 10.0}) {
 				const auto audio = message_audio(rate, centre, seed % 2 == 0, snr, seed);
 				seed++;
 				navaudio::CentreFinder f(rate);
