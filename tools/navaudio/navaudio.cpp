@@ -97,6 +97,23 @@ private:
 	}
 };
 
+// A float file may hold anything: a NaN or an infinity would poison the
+// filters and the level for good.  Returns the audio, or a copy with such
+// samples silenced.
+const float *finite(const float *x, size_t n, std::vector<float> &scratch)
+{
+	size_t k = 0;
+	while (k < n && std::isfinite(x[k]))
+		k++;
+	if (k == n)
+		return x;
+	scratch.assign(x, x + n);
+	for (; k < n; k++)
+		if (!std::isfinite(scratch[k]))
+			scratch[k] = 0.0f;
+	return scratch.data();
+}
+
 } // namespace
 
 double highest_centre(double in_rate)
@@ -144,7 +161,7 @@ struct Converter::Impl {
 	uint64_t level_n = 0;
 	uint64_t frames = 0;
 	navsynth::Gauss noise;
-	std::vector<float> work, mixed, narrow, framed;
+	std::vector<float> work, mixed, narrow, framed, clean;
 
 	explicit Impl(const Settings &st) : s(st), noise(st.seed * 0x2545F4914F6CDD1Dull + 7) {}
 
@@ -245,6 +262,7 @@ void Converter::push(const float *audio, size_t n, std::vector<unsigned char> &o
 	Impl &m = *impl_;
 	if (!m.error.empty() || n == 0)
 		return;
+	audio = finite(audio, n, m.clean);
 	if (m.use_work) {
 		m.work.clear();
 		m.to_work.run(audio, n, m.work);
@@ -397,7 +415,7 @@ struct CentreFinder::Impl {
 	Resampler to_work;
 	int n = 0; // transform length, about one second
 	std::vector<double> window, power;
-	std::vector<float> pending, work;
+	std::vector<float> pending, work, clean;
 	double *in = nullptr;
 	fftw_complex *spec = nullptr;
 	fftw_plan plan = nullptr;
@@ -463,6 +481,7 @@ void CentreFinder::push(const float *audio, size_t n)
 	Impl &m = *impl_;
 	if (m.rate <= 0)
 		return;
+	audio = finite(audio, n, m.clean);
 	if (m.use_work) {
 		m.work.clear();
 		m.to_work.run(audio, n, m.work);
