@@ -13,12 +13,23 @@
 
 #include "navsynth.h"
 
+#ifdef NAVSYNTH_AUDIO
+#include <sndfile.h>
+#endif
+
 namespace {
 
 const char kUsage[] =
 	"usage: navsynth [options] -o recording\n"
-	"Writes NAVTEX transmissions as the radio device's sample stream.\n"
+	"       navsynth [options] -W audio-file\n"
+	"Writes NAVTEX transmissions as the radio device's sample stream, or as a\n"
+	"receiver's audio output.\n"
 	"  -o file   output recording ('-' for standard output)\n"
+	"  -W file   audio output of the one channel that has messages (.wav,\n"
+	"            .flac, .ogg, .aiff or .au; 16-bit, Vorbis for .ogg)\n"
+	"  -A hz     audio sample rate (default 48000)\n"
+	"  -T hz     audio frequency midway between the two tones (default 1000)\n"
+	"  -L        lower sideband: the 1 bit on the lower tone\n"
 	"  -c n      number of channels, 1 to 4 (default 3)\n"
 	"  -r rate   frames per second (default 1707.65, the board's rate)\n"
 	"  -s seed   random seed (default 1)\n"
@@ -55,20 +66,101 @@ bool to_double(const char *s, double &out)
 	exit(1);
 }
 
+// Removes a partial output, never a device or pipe.
+void remove_partial(const std::string &path)
+{
+	struct stat st;
+	if (path != "-" && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+		unlink(path.c_str());
+}
+
+#ifdef NAVSYNTH_AUDIO
+bool audio_format(const std::string &path, int &format)
+{
+	const size_t dot = path.rfind('.');
+	std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
+	for (char &c : ext)
+		c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+	if (ext == "wav")
+		format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+	else if (ext == "flac")
+		format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+	else if (ext == "ogg" || ext == "oga")
+		format = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+	else if (ext == "aiff" || ext == "aif")
+		format = SF_FORMAT_AIFF | SF_FORMAT_PCM_16;
+	else if (ext == "au")
+		format = SF_FORMAT_AU | SF_FORMAT_PCM_16;
+	else
+		return false;
+	return true;
+}
+#endif
+
+// The audio output carries one channel: the one with messages.
+void write_audio(const navsynth::Config &cfg, const navsynth::AudioConfig &audio, const std::string &path)
+{
+#ifndef NAVSYNTH_AUDIO
+	(void)cfg;
+	(void)audio;
+	fail("cannot write " + path + ": this navsynth was built without audio output (libsndfile)");
+#else
+	int format = 0;
+	if (!audio_format(path, format))
+		fail("cannot tell the audio format of " + path + " from its name (use .wav, .flac, .ogg, .aiff or .au)");
+	int ch = -1;
+	for (int k = 0; k < cfg.channels; k++) {
+		if (cfg.chan[k].transmissions.empty())
+			continue;
+		if (ch >= 0)
+			fail("audio output carries one channel, but channels " + std::to_string(ch) + " and " +
+			     std::to_string(k) + " have messages");
+		ch = k;
+	}
+	std::vector<float> samples;
+	std::string err = navsynth::render_audio(cfg, ch < 0 ? 0 : ch, audio, samples);
+	if (!err.empty())
+		fail(err);
+	SF_INFO info{};
+	info.samplerate = static_cast<int>(std::lround(audio.rate));
+	info.channels = 1;
+	info.format = format;
+	SNDFILE *sf = sf_open(path.c_str(), SFM_WRITE, &info);
+	if (!sf)
+		fail("cannot create " + path + ": " + sf_strerror(nullptr));
+	sf_command(sf, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+	const sf_count_t n = static_cast<sf_count_t>(samples.size());
+	if (sf_writef_float(sf, samples.data(), n) != n) {
+		err = sf_strerror(sf);
+		sf_close(sf);
+		remove_partial(path);
+		fail("cannot write " + path + ": " + err);
+	}
+	if (sf_close(sf) != 0) {
+		remove_partial(path);
+		fail("cannot write " + path);
+	}
+	fprintf(stderr, "navsynth: %zu audio samples (%.1f s at %g Hz), tones %g and %g Hz, %s sideband\n",
+		samples.size(), samples.size() / audio.rate, audio.rate, audio.centre_hz - 85,
+		audio.centre_hz + 85, audio.lower ? "lower" : "upper");
+#endif
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
 	navsynth::Config cfg;
 	cfg.chan.resize(4);
-	std::string output;
+	std::string output, audio_out;
+	navsynth::AudioConfig audio;
 	bool join = false;
 	int sel = 0;
 	std::string texts[4];
 	bool have_text[4] = {false, false, false, false};
 
 	int opt;
-	while ((opt = getopt(argc, argv, "o:c:r:s:p:e:g:jk:m:t:a:n:f:b:F:N:h")) != -1) {
+	while ((opt = getopt(argc, argv, "o:c:r:s:p:e:g:jk:m:t:a:n:f:b:F:N:W:A:T:Lh")) != -1) {
 		double v = 0;
 		auto num = [&](const char *what) {
 			if (!to_double(optarg, v))
@@ -159,6 +251,15 @@ int main(int argc, char **argv)
 			if (v < 0 || v > 16000)
 				fail("the noise deviation must be 0 to 16000");
 			break;
+		case 'W': audio_out = optarg; break;
+		case 'A':
+			num("A");
+			if (v < 4000 || v > 768000)
+				fail("the audio rate must be 4000 to 768000 samples per second");
+			audio.rate = std::round(v);
+			break;
+		case 'T': audio.centre_hz = num("T"); break;
+		case 'L': audio.lower = true; break;
 		case 'h':
 			fputs(kUsage, stdout);
 			return 0;
@@ -169,9 +270,9 @@ int main(int argc, char **argv)
 	}
 	if (optind < argc)
 		fail(std::string("unexpected argument '") + argv[optind] + "' (see -h)");
-	if (output.empty()) {
+	if (output.empty() && audio_out.empty()) {
 		fputs(kUsage, stderr);
-		fail("no output file given (-o)");
+		fail("no output file given (-o or -W)");
 	}
 	for (int ch = 0; ch < 4; ch++) {
 		if (have_text[ch] && ch >= cfg.channels)
@@ -193,6 +294,11 @@ int main(int argc, char **argv)
 				fail("channel " + std::to_string(ch) + ", message " + std::to_string(t + 1) + ": " + e.error);
 		}
 
+	if (!audio_out.empty())
+		write_audio(cfg, audio, audio_out);
+	if (output.empty())
+		return 0;
+
 	FILE *out = output == "-" ? stdout : fopen(output.c_str(), "wb");
 	if (!out)
 		fail("cannot create " + output + ": " + strerror(errno));
@@ -200,10 +306,7 @@ int main(int argc, char **argv)
 	if (output != "-" && fclose(out) != 0 && err.empty())
 		err = std::string("write failed: ") + strerror(errno);
 	if (!err.empty()) {
-		// Only a partial recording is removed, never a device or pipe.
-		struct stat st;
-		if (output != "-" && stat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-			unlink(output.c_str());
+		remove_partial(output);
 		fail(err);
 	}
 	return 0;

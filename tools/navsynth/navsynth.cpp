@@ -279,6 +279,55 @@ std::string render_channel(const Config &cfg, int ch, ChannelSignal &out, size_t
 	return "";
 }
 
+std::string render_audio(const Config &cfg, int ch, const AudioConfig &ac, std::vector<float> &out)
+{
+	out.clear();
+	if (ch < 0 || ch >= static_cast<int>(cfg.chan.size()))
+		return "no such channel";
+	if (!(ac.rate >= 1000.0 && ac.rate <= 768000.0))
+		return "the audio rate must be 1000 to 768000 samples per second";
+	if (!(ac.centre_hz - kShiftHz - 50 > 0 && ac.centre_hz + kShiftHz + 50 < ac.rate / 2))
+		return "the tones around the centre must lie between 0 Hz and half the audio rate";
+	// The baseband signal clean at the audio rate; the noise goes in after
+	// the shift to audio, so that it is white over the whole audio band.
+	Config clean = cfg;
+	clean.rate = ac.rate;
+	ChannelConfig &cc = clean.chan[static_cast<size_t>(ch)];
+	const double snr_db = cc.snr_db;
+	cc.snr_db = 1e9;
+	ChannelSignal sig;
+	std::string err = render_channel(clean, ch, sig, 0);
+	if (!err.empty())
+		return err;
+
+	// Tone amplitude a and noise deviation s: a^2/2 over the noise in
+	// 500 Hz (s^2 * 500 / (rate / 2)) is the SNR, and a^2/2 + s^2 the
+	// level squared.  A channel without messages is noise alone.
+	const bool has_signal = !cc.transmissions.empty();
+	double noise_per_power = 0.0; // s^2 / (a^2 / 2)
+	if (has_signal && snr_db < 1e8)
+		noise_per_power = ac.rate / (1000.0 * std::pow(10.0, snr_db / 10.0));
+	double a = has_signal ? ac.level * std::sqrt(2.0 / (1.0 + noise_per_power)) : 0.0;
+	double s = has_signal ? a * std::sqrt(noise_per_power / 2.0) : ac.level;
+	const double scale = cc.amplitude > 0 ? a / cc.amplitude : 0.0;
+
+	Gauss g(cfg.seed * 2654435761ull + static_cast<uint64_t>(ch) * 40503ull + 5);
+	const double w = 2 * kPi * ac.centre_hz / ac.rate;
+	out.resize(sig.i.size());
+	for (size_t n = 0; n < sig.i.size(); n++) {
+		// The phase from the sample number: no error builds up.
+		const double ph = w * static_cast<double>(n);
+		const double c = std::cos(ph), sn = std::sin(ph);
+		// Upper sideband: Re{z e^(jwt)}; lower: Re{conj(z) e^(jwt)}.
+		const double im = ac.lower ? -sig.q[n] : sig.q[n];
+		double v = scale * (sig.i[n] * c - im * sn);
+		if (s > 0)
+			v += s * g.next();
+		out[n] = static_cast<float>(v);
+	}
+	return "";
+}
+
 std::string write_recording(const Config &cfg, FILE *out, FILE *progress)
 {
 	using namespace stream_format;

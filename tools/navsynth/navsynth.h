@@ -97,6 +97,21 @@ struct ChannelSignal {
 // up to `pad_to` frames.  Returns an error text, empty on success.
 std::string render_channel(const Config &cfg, int ch, ChannelSignal &out, size_t pad_to);
 
+// A receiver's audio output: the channel's two tones around an audio
+// centre frequency, as a single-sideband receiver gives them.
+struct AudioConfig {
+	double rate = 48000.0;     // samples per second
+	double centre_hz = 1000.0; // midway between the two tones
+	bool lower = false;        // lower sideband: the 1 bit on the lower tone
+	double level = 0.1;        // RMS of signal and noise, full scale 1
+};
+
+// Renders channel `ch` of `cfg` (whose frame rate is not used) as real
+// audio samples with the channel's noise, SNR still counted in a 500 Hz
+// band, and fading, offset and bit-rate error as in the stream.  Returns an
+// error text, empty on success.
+std::string render_audio(const Config &cfg, int ch, const AudioConfig &ac, std::vector<float> &out);
+
 // Writes the recording; progress goes to `progress` when not null.
 // Returns an error text, empty on success.
 std::string write_recording(const Config &cfg, FILE *out, FILE *progress);

@@ -307,3 +307,37 @@ TEST(NavsynthProgram, WritesWholeFramesAndReportsTheLength)
 	EXPECT_NE(out.find(std::to_string(size / 8) + " frames"), std::string::npos) << out;
 	EXPECT_NE(out.find("2 channels"), std::string::npos) << out;
 }
+
+TEST(NavsynthAudio, NoiseAndToneMatchTheRatioInA500HzBandAndTheLevel)
+{
+	for (double rate : {8000.0, 48000.0}) {
+		Config cfg = one_channel("TEST TEST TEST");
+		cfg.chan[0].snr_db = 6;
+		cfg.gap_s = 2;
+		AudioConfig ac;
+		ac.rate = rate;
+		ac.centre_hz = 1500;
+		std::vector<float> a;
+		ASSERT_EQ(render_audio(cfg, 0, ac, a), "");
+		// The gap before the transmission is noise alone; the rest holds
+		// the tones and the same noise.
+		const size_t gap = static_cast<size_t>(rate * 1.9), start = static_cast<size_t>(rate * 2.1);
+		const size_t end = a.size() - static_cast<size_t>(rate * 2.1);
+		double noise = 0, total = 0;
+		for (size_t n = 0; n < gap; n++)
+			noise += double(a[n]) * a[n];
+		for (size_t n = start; n < end; n++)
+			total += double(a[n]) * a[n];
+		noise /= gap;
+		total /= end - start;
+		// Noise power in 500 Hz of the audio band (half the rate).
+		const double snr = (total - noise) / (noise * 500 / (rate / 2));
+		EXPECT_NEAR(10 * std::log10(snr), 6.0, 0.3) << rate;
+		EXPECT_NEAR(std::sqrt(total), ac.level, 0.01 * ac.level) << rate;
+	}
+	AudioConfig too_high;
+	too_high.rate = 8000;
+	too_high.centre_hz = 3900;
+	std::vector<float> a;
+	EXPECT_NE(render_audio(one_channel("TEST"), 0, too_high, a), "");
+}

@@ -1,0 +1,199 @@
+// The audio path end to end: synthesis, conversion, decoding, scoring.
+#include "check.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "messages.h"
+#include "navsynth.h"
+#include "skerrin.h"
+
+namespace navaudio_check {
+
+namespace {
+
+int scratch_fd(const char *name)
+{
+	int fd = memfd_create(name, 0);
+	if (fd >= 0)
+		return fd;
+	FILE *f = tmpfile();
+	if (!f)
+		return -1;
+	fd = dup(fileno(f));
+	fclose(f);
+	return fd;
+}
+
+bool write_all(int fd, const unsigned char *p, size_t n)
+{
+	while (n > 0) {
+		ssize_t w = write(fd, p, n);
+		if (w <= 0)
+			return false;
+		p += w;
+		n -= static_cast<size_t>(w);
+	}
+	return true;
+}
+
+std::string read_all(int fd)
+{
+	std::string s;
+	char buf[8192];
+	lseek(fd, 0, SEEK_SET);
+	for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+		s.append(buf, static_cast<size_t>(n));
+	return s;
+}
+
+} // namespace
+
+std::string convert(const std::vector<float> &audio, const navaudio::Settings &s,
+		    std::vector<unsigned char> &stream)
+{
+	stream.clear();
+	std::string err = navaudio::check(s);
+	if (!err.empty())
+		return err;
+	navaudio::Converter conv(s);
+	if (!conv.error().empty())
+		return conv.error();
+	// In blocks, as the program reads its input.
+	constexpr size_t kBlock = 4096;
+	for (size_t k = 0; k < audio.size(); k += kBlock)
+		conv.push(audio.data() + k, std::min(kBlock, audio.size() - k), stream);
+	conv.finish(stream);
+	return "";
+}
+
+std::string decode_channel(const std::vector<unsigned char> &stream, int ch, decoded &out)
+{
+	using namespace stream_format;
+	out = decoded{};
+	// The channel alone, with the buffer-end marks of the frames, so that
+	// the echo holds its characters only.
+	const size_t fb = static_cast<size_t>(frame_bytes(navaudio::kChannels));
+	std::vector<unsigned char> one;
+	one.reserve(stream.size() / navaudio::kChannels);
+	for (size_t f = 0; f + fb <= stream.size(); f += fb) {
+		const unsigned char *p = stream.data() + f + 4 * static_cast<size_t>(ch);
+		one.insert(one.end(), p, p + 4);
+		if (stream[f + fb - 1] & 0x80)
+			one.back() |= 0x80;
+		else
+			one.back() &= 0x7f;
+	}
+	int rec = scratch_fd("stream");
+	if (rec < 0 || !write_all(rec, one.data(), one.size())) {
+		if (rec >= 0)
+			close(rec);
+		return std::string("cannot make a scratch file: ") + strerror(errno);
+	}
+	lseek(rec, 0, SEEK_SET);
+	int echo = scratch_fd("echo");
+	if (echo < 0) {
+		close(rec);
+		return "cannot make a scratch file";
+	}
+	// The daemon's start-up lines and character echo go to standard
+	// output; both are caught, the echo alone kept.
+	fflush(stdout);
+	const int saved = dup(1);
+	dup2(echo, 1);
+	skerrin_all *o = skerrin_init(1, 0x08, 1700);
+	if (o) {
+		int minphasings = 2;
+		double max_err = 100.0;
+		skerrin_all_set(o, 0, &minphasings);
+		skerrin_all_set(o, 2, &max_err);
+		fflush(stdout);
+		ftruncate(echo, 0);
+		lseek(echo, 0, SEEK_SET);
+		o->input_fd = rec;
+		o->copy_fd = -1;
+		decode_i_q_sig(o);
+	}
+	fflush(stdout);
+	dup2(saved, 1);
+	close(saved);
+	close(rec);
+	if (!o) {
+		close(echo);
+		return "skerrin_init failed";
+	}
+	out.echo = read_all(echo);
+	close(echo);
+	gt_msg_reset(&o->channels[0].msg_obj);
+	while (MessageObj *m = message_list_get()) {
+		out.ids.push_back(std::string(m->msg_id, static_cast<size_t>(std::min(m->msg_id_len, 4))));
+		out.errors.push_back(m->errors);
+		message_remove(&m);
+	}
+	delete[] o->channels;
+	delete o;
+	return "";
+}
+
+std::string run_audio_case(const audio_case &c, sensitivity::outcome &out, double *centre_used)
+{
+	out = sensitivity::outcome{};
+	navsynth::Config cfg;
+	cfg.channels = 1;
+	cfg.seed = c.cond.seed;
+	cfg.chan.resize(1);
+	navsynth::ChannelConfig &ch = cfg.chan[0];
+	ch.transmissions = {sensitivity::message_text(c.cond.seed)};
+	ch.snr_db = c.cond.snr_db;
+	ch.offset_hz = c.cond.offset_hz;
+	ch.ppm = c.cond.ppm;
+	ch.fading_hz = c.cond.fading_hz;
+	navsynth::AudioConfig ac;
+	ac.rate = c.audio_rate;
+	ac.centre_hz = c.centre_hz;
+	ac.lower = c.lower;
+	std::vector<float> audio;
+	std::string err = navsynth::render_audio(cfg, 0, ac, audio);
+	if (!err.empty())
+		return "navsynth: " + err;
+
+	navaudio::Settings s;
+	s.in_rate = c.audio_rate;
+	s.centre_hz = c.centre_hz;
+	s.invert = c.lower;
+	s.frame_rate = c.cond.rate;
+	s.seed = c.cond.seed;
+	if (c.find_centre) {
+		navaudio::CentreFinder finder(c.audio_rate);
+		finder.push(audio.data(), audio.size());
+		if (!finder.result(s.centre_hz))
+			return "no tone pair found";
+	}
+	if (centre_used)
+		*centre_used = s.centre_hz;
+	std::vector<unsigned char> stream;
+	err = convert(audio, s, stream);
+	if (!err.empty())
+		return "navaudio: " + err;
+	decoded d;
+	err = decode_channel(stream, s.channel, d);
+	if (!err.empty())
+		return err;
+	const std::string id = sensitivity::message_id(c.cond.seed);
+	for (size_t k = 0; k < d.ids.size(); k++)
+		if (!out.msg_ok && d.ids[k] == id) {
+			out.msg_ok = true;
+			out.msg_errors = d.errors[k];
+		}
+	const std::string ref = sensitivity::message_text(c.cond.seed);
+	out.locked = !d.echo.empty();
+	out.ref_chars = static_cast<int>(ref.size());
+	out.wrong_chars = sensitivity::fitting_distance(ref, sensitivity::strip_marks(d.echo));
+	return "";
+}
+
+} // namespace navaudio_check

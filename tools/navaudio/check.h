@@ -1,0 +1,43 @@
+// The audio path end to end in one process, for the tests and the
+// sensitivity comparison: a synthesized receiver audio signal, converted to
+// the device stream, decoded by the daemon's own chain.
+#ifndef NAVAUDIO_CHECK_H
+#define NAVAUDIO_CHECK_H
+
+#include <string>
+#include <vector>
+
+#include "navaudio.h"
+#include "sensitivity.h"
+
+namespace navaudio_check {
+
+struct audio_case {
+	sensitivity::condition cond; // its rate is the stream's frame rate
+	double audio_rate = 48000;
+	double centre_hz = 1000;
+	bool lower = false;
+	bool find_centre = false; // look for the centre instead of using it
+};
+
+// Converts audio (full scale 1) with the settings; an error text or empty.
+std::string convert(const std::vector<float> &audio, const navaudio::Settings &s,
+		    std::vector<unsigned char> &stream);
+
+// Decodes channel `ch` of a three-channel stream with the daemon's chain;
+// the character echo and the identifiers (with error counts) of the
+// queued messages.
+struct decoded {
+	std::string echo;
+	std::vector<std::string> ids;
+	std::vector<int> errors;
+};
+std::string decode_channel(const std::vector<unsigned char> &stream, int ch, decoded &out);
+
+// One case of the audio path, scored as the direct stream's cases are.
+// `centre_used` gets the centre the conversion used.
+std::string run_audio_case(const audio_case &c, sensitivity::outcome &out, double *centre_used = nullptr);
+
+} // namespace navaudio_check
+
+#endif

@@ -1,0 +1,486 @@
+// navaudio: a NAVTEX receiver's audio (a recording or a live stream) as
+// the radio device's sample stream, for the daemon to decode.
+#include <fcntl.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "navaudio.h"
+
+namespace {
+
+const char kUsage[] =
+	"usage: navaudio [-o out] [-k channel] [-c hz] [-I] [-r rate -e s16] [-S fps] [-C n] input\n"
+	"Turns a NAVTEX receiver's audio into the radio device's sample stream.\n"
+	"  input     an audio file (WAV, FLAC, OGG/Vorbis, AIFF ...), or with -e s16\n"
+	"            headerless audio; '-' reads standard input\n"
+	"  -o out    output stream ('-' for standard output, default out.raw)\n"
+	"  -k ch     channel that carries the signal: 0 (490 kHz), 1 (518 kHz,\n"
+	"            the default) or 2 (4209 kHz); the others get low noise\n"
+	"  -c hz     audio frequency midway between the two tones (default: the\n"
+	"            strongest tone pair 170 Hz apart between 300 and 3000 Hz)\n"
+	"  -I        lower sideband: the 1 bit is the lower tone\n"
+	"  -r rate   sample rate of headerless input\n"
+	"  -e s16    headerless input of signed 16-bit little-endian samples\n"
+	"  -S fps    frames per second of the stream (default 1707.65, the board's)\n"
+	"  -C n      channel of a multi-channel file, from 1 (default 1)\n";
+
+// Audio is read in blocks of this many samples: about 85 ms at 48 kHz, so
+// a live stream goes on without noticeable delay.
+constexpr long kBlock = 4096;
+// From a stream that cannot be read twice the centre is looked for in
+// its first seconds.
+constexpr double kStreamAnalysisSeconds = 20.0;
+constexpr double kProgressFromSeconds = 60.0;
+
+[[noreturn]] void fail(const std::string &msg);
+
+bool to_double(const char *s, double &out)
+{
+	char *end = nullptr;
+	errno = 0;
+	double v = strtod(s, &end);
+	if (end == s || *end != '\0' || errno != 0 || !std::isfinite(v))
+		return false;
+	out = v;
+	return true;
+}
+
+std::string minutes(double s)
+{
+	char buf[64];
+	if (s < 120)
+		snprintf(buf, sizeof buf, "%.0f s", s);
+	else
+		snprintf(buf, sizeof buf, "%.1f min", s / 60);
+	return buf;
+}
+
+// ----------------------------------------------------------------- output
+
+// The temporary output, removed when a signal ends the program.
+char g_temp[PATH_MAX];
+
+void on_signal(int sig)
+{
+	if (g_temp[0])
+		unlink(g_temp);
+	signal(sig, SIG_DFL);
+	raise(sig);
+}
+
+// A regular output file is written under a temporary name beside it and
+// renamed when complete, so that no partial stream passes for a whole one.
+// Standard output, devices and pipes are written as they are.
+struct Output {
+	FILE *f = nullptr;
+	std::string path, temp;
+
+	void open(const std::string &p)
+	{
+		path = p;
+		if (p == "-") {
+			if (isatty(STDOUT_FILENO))
+				fail("will not write binary samples to a terminal: give -o file or redirect the output");
+			f = stdout;
+			return;
+		}
+		struct stat st;
+		if (stat(p.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+			f = fopen(p.c_str(), "wb");
+			if (!f)
+				fail("cannot write " + p + ": " + strerror(errno));
+			return;
+		}
+		const size_t slash = p.rfind('/');
+		const std::string dir = slash == std::string::npos ? "" : p.substr(0, slash + 1);
+		const std::string base = slash == std::string::npos ? p : p.substr(slash + 1);
+		temp = dir + "." + base + ".XXXXXX";
+		if (temp.size() >= sizeof g_temp)
+			fail("output name too long: " + p);
+		std::vector<char> name(temp.begin(), temp.end());
+		name.push_back('\0');
+		int fd = mkstemp(name.data());
+		if (fd < 0)
+			fail("cannot create " + p + ": " + strerror(errno));
+		temp = name.data();
+		memcpy(g_temp, temp.c_str(), temp.size() + 1);
+		const mode_t mask = umask(0);
+		umask(mask);
+		fchmod(fd, 0666 & ~mask);
+		f = fdopen(fd, "wb");
+		if (!f) {
+			close(fd);
+			discard();
+			fail("cannot create " + p + ": " + strerror(errno));
+		}
+	}
+
+	void write(const std::vector<unsigned char> &bytes, bool live)
+	{
+		if (!bytes.empty() && fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
+			fail("cannot write " + (path == "-" ? std::string("standard output") : path) + ": " +
+			     strerror(errno));
+		// A pipe to the daemon gets the frames as they are made.
+		if (live && fflush(f) != 0)
+			fail("cannot write " + (path == "-" ? std::string("standard output") : path) + ": " +
+			     strerror(errno));
+	}
+
+	void commit()
+	{
+		if (fflush(f) != 0 || (f != stdout && fclose(f) != 0)) {
+			f = nullptr;
+			fail("cannot write " + path + ": " + strerror(errno));
+		}
+		f = nullptr;
+		if (!temp.empty()) {
+			if (rename(temp.c_str(), path.c_str()) != 0)
+				fail("cannot write " + path + ": " + strerror(errno));
+			temp.clear();
+			g_temp[0] = '\0';
+		}
+	}
+
+	void discard()
+	{
+		if (!temp.empty()) {
+			unlink(temp.c_str());
+			temp.clear();
+			g_temp[0] = '\0';
+		}
+	}
+};
+
+Output g_out;
+
+void fail(const std::string &msg)
+{
+	g_out.discard();
+	fprintf(stderr, "navaudio: %s\n", msg.c_str());
+	exit(1);
+}
+
+// ------------------------------------------------------------------ input
+
+struct Input {
+	std::string name;
+	double rate = 0;
+	long long samples = -1; // -1: unknown
+	bool live = false;      // a pipe or terminal: read as it comes
+	virtual ~Input() = default;
+	// Up to n samples; 0 at the end.  Failures end the program.
+	virtual long read(float *out, long n) = 0;
+	// Back to the start; false when the input cannot be read twice.
+	virtual bool rewind() = 0;
+	// Called at the end: complaints about how the input ended.
+	virtual void check_end(long long got) { (void)got; }
+};
+
+struct SoundFileInput : Input {
+	SNDFILE *sf = nullptr;
+	SF_INFO info{};
+	int pick = 0;
+	bool shorter_than_header = false;
+	std::vector<float> frames;
+
+	SoundFileInput(const std::string &path, int channel)
+	{
+		name = path == "-" ? "standard input" : path;
+		if (path == "-") {
+			struct stat st;
+			live = fstat(STDIN_FILENO, &st) == 0 && !S_ISREG(st.st_mode);
+			sf = sf_open_fd(STDIN_FILENO, SFM_READ, &info, SF_FALSE);
+		} else {
+			sf = sf_open(path.c_str(), SFM_READ, &info);
+		}
+		if (!sf)
+			fail("cannot read " + name + ": " + sf_strerror(nullptr));
+		if (channel > info.channels)
+			fail(name + " has " + std::to_string(info.channels) + " channel" +
+			     (info.channels == 1 ? "" : "s") + ", not " + std::to_string(channel));
+		pick = channel - 1;
+		rate = info.samplerate;
+		// libsndfile reads a file cut short (a recorder that died) as far
+		// as it goes; its log tells when the header promised more.
+		char log[4096] = "";
+		sf_command(sf, SFC_GET_LOG_INFO, log, sizeof log);
+		shorter_than_header = strstr(log, "(should be") != nullptr;
+		if (info.seekable && info.frames > 0 && info.frames < (1LL << 50))
+			samples = info.frames;
+	}
+	~SoundFileInput() override
+	{
+		if (sf)
+			sf_close(sf);
+	}
+	long read(float *out, long n) override
+	{
+		frames.resize(static_cast<size_t>(n) * static_cast<size_t>(info.channels));
+		const sf_count_t got = sf_readf_float(sf, frames.data(), n);
+		if (got < n && sf_error(sf) != SF_ERR_NO_ERROR)
+			fail("cannot decode " + name + ": " + sf_strerror(sf));
+		for (sf_count_t k = 0; k < got; k++)
+			out[k] = frames[static_cast<size_t>(k * info.channels + pick)];
+		return static_cast<long>(got);
+	}
+	bool rewind() override
+	{
+		return info.seekable && sf_seek(sf, 0, SEEK_SET) == 0;
+	}
+	void check_end(long long got) override
+	{
+		if (samples > 0 && got < samples)
+			fail(name + " ends after " + std::to_string(got) + " of its " + std::to_string(samples) +
+			     " samples: the file is truncated or damaged");
+		if (shorter_than_header)
+			fprintf(stderr, "navaudio: warning: %s is shorter than its header says (truncated?); "
+				"the %s present are converted\n", name.c_str(), minutes(got / rate).c_str());
+	}
+};
+
+struct RawInput : Input {
+	int fd = -1;
+	bool own = false;
+	navaudio::RawS16 dec;
+	std::vector<unsigned char> bytes;
+	std::vector<float> ready;
+	size_t ready_pos = 0;
+
+	RawInput(const std::string &path, double r)
+	{
+		rate = r;
+		if (path == "-") {
+			name = "standard input";
+			fd = STDIN_FILENO;
+		} else {
+			name = path;
+			fd = ::open(path.c_str(), O_RDONLY);
+			if (fd < 0)
+				fail("cannot read " + path + ": " + strerror(errno));
+			own = true;
+		}
+		struct stat st;
+		if (fstat(fd, &st) != 0)
+			fail("cannot read " + name + ": " + strerror(errno));
+		if (S_ISDIR(st.st_mode))
+			fail("cannot read " + name + ": it is a folder");
+		if (S_ISREG(st.st_mode))
+			samples = st.st_size / 2;
+		else
+			live = true;
+	}
+	~RawInput() override
+	{
+		if (own)
+			close(fd);
+	}
+	long read(float *out, long n) override
+	{
+		while (ready_pos >= ready.size()) {
+			ready.clear();
+			ready_pos = 0;
+			bytes.resize(static_cast<size_t>(n) * 2);
+			ssize_t got = ::read(fd, bytes.data(), bytes.size());
+			if (got < 0 && errno == EINTR)
+				continue;
+			if (got < 0)
+				fail("cannot read " + name + ": " + strerror(errno));
+			if (got == 0)
+				return 0;
+			dec.decode(bytes.data(), static_cast<size_t>(got), ready);
+		}
+		const long give = std::min<long>(n, static_cast<long>(ready.size() - ready_pos));
+		std::copy(ready.begin() + static_cast<long>(ready_pos), ready.begin() + static_cast<long>(ready_pos) + give,
+			  out);
+		ready_pos += static_cast<size_t>(give);
+		return give;
+	}
+	bool rewind() override
+	{
+		if (live || lseek(fd, 0, SEEK_SET) != 0)
+			return false;
+		dec = navaudio::RawS16{};
+		ready.clear();
+		ready_pos = 0;
+		return true;
+	}
+	void check_end(long long) override
+	{
+		if (dec.dangling())
+			fprintf(stderr, "navaudio: %s ends in the middle of a sample; its last byte is left out\n",
+				name.c_str());
+	}
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	std::string out_path = "out.raw", encoding;
+	navaudio::Settings s;
+	bool have_centre = false;
+	double raw_rate = 0;
+	int pick = 1;
+
+	int opt;
+	while ((opt = getopt(argc, argv, "o:k:c:Ir:e:S:C:h")) != -1) {
+		double v = 0;
+		auto num = [&](const char *what) {
+			if (!to_double(optarg, v))
+				fail(std::string("bad number for -") + what + ": '" + optarg + "'");
+			return v;
+		};
+		switch (opt) {
+		case 'o': out_path = optarg; break;
+		case 'k':
+			num("k");
+			if (v != std::floor(v) || v < 0 || v >= navaudio::kChannels)
+				fail("the channel (-k) must be 0, 1 or 2");
+			s.channel = static_cast<int>(v);
+			break;
+		case 'c':
+			s.centre_hz = num("c");
+			have_centre = true;
+			break;
+		case 'I': s.invert = true; break;
+		case 'r': raw_rate = num("r"); break;
+		case 'e': encoding = optarg; break;
+		case 'S': s.frame_rate = num("S"); break;
+		case 'C':
+			num("C");
+			if (v != std::floor(v) || v < 1 || v > 1024)
+				fail("the input channel (-C) must be 1 or more");
+			pick = static_cast<int>(v);
+			break;
+		case 'h': fputs(kUsage, stdout); return 0;
+		default: fputs(kUsage, stderr); return 2;
+		}
+	}
+	if (optind + 1 != argc) {
+		fputs(kUsage, stderr);
+		fail(optind >= argc ? "no input given" : "more than one input given");
+	}
+	const std::string in_path = argv[optind];
+	if (!encoding.empty() && encoding != "s16")
+		fail("unsupported raw encoding '" + encoding + "': only s16 (signed 16-bit little-endian)");
+	if (!encoding.empty() && raw_rate == 0)
+		fail("headerless input needs its sample rate (-r)");
+	if (encoding.empty() && raw_rate != 0)
+		fail("-r is for headerless input: add -e s16");
+	if (!encoding.empty() && pick != 1)
+		fail("headerless input has one channel: -C does not apply");
+
+	signal(SIGINT, on_signal);
+	signal(SIGTERM, on_signal);
+	signal(SIGHUP, on_signal);
+	signal(SIGPIPE, on_signal);
+
+	std::unique_ptr<Input> in;
+	if (!encoding.empty())
+		in = std::make_unique<RawInput>(in_path, raw_rate);
+	else
+		in = std::make_unique<SoundFileInput>(in_path, pick);
+	s.in_rate = in->rate;
+	{
+		// Everything but an automatic centre can be checked now.
+		navaudio::Settings probe = s;
+		if (!have_centre)
+			probe.centre_hz = std::min(1000.0, navaudio::highest_centre(s.in_rate));
+		std::string err = navaudio::check(probe);
+		if (!err.empty())
+			fail(err);
+	}
+	const double total_s = in->samples > 0 ? static_cast<double>(in->samples) / s.in_rate : -1;
+
+	std::vector<float> block(kBlock);
+	std::vector<float> held; // audio read for the centre and not yet converted
+	if (!have_centre) {
+		navaudio::CentreFinder finder(s.in_rate);
+		const bool whole = !in->live;
+		if (whole && total_s > kProgressFromSeconds)
+			fprintf(stderr, "navaudio: looking for the tone centre in %s of audio\n", minutes(total_s).c_str());
+		for (;;) {
+			if (!whole && finder.seconds() >= kStreamAnalysisSeconds)
+				break;
+			long got = in->read(block.data(), kBlock);
+			if (got <= 0)
+				break;
+			finder.push(block.data(), static_cast<size_t>(got));
+			if (!whole)
+				held.insert(held.end(), block.begin(), block.begin() + got);
+		}
+		if (whole && !in->rewind())
+			fail("cannot read " + in->name + " a second time: give the tone centre with -c");
+		if (finder.seconds() == 0)
+			fail(in->name + " holds no audio");
+		if (!finder.result(s.centre_hz))
+			fail("no pair of tones 170 Hz apart stands out of the noise in " + minutes(finder.seconds()) +
+			     " of " + in->name + ": give the tone centre with -c");
+		fprintf(stderr, "tone centre %.0f Hz\n", s.centre_hz);
+	}
+	std::string err = navaudio::check(s);
+	if (!err.empty())
+		fail(err);
+
+	navaudio::Converter conv(s);
+	if (!conv.error().empty())
+		fail(conv.error());
+	g_out.open(out_path);
+	const bool live_out = out_path == "-" || g_out.temp.empty();
+
+	std::vector<unsigned char> bytes;
+	long long got_total = 0;
+	double next_report = total_s > kProgressFromSeconds ? total_s / 10 : 600.0;
+	auto feed = [&](const float *x, size_t n) {
+		bytes.clear();
+		conv.push(x, n, bytes);
+		g_out.write(bytes, live_out);
+		got_total += static_cast<long long>(n);
+		const double done_s = static_cast<double>(got_total) / s.in_rate;
+		if (done_s >= next_report) {
+			if (total_s > kProgressFromSeconds) {
+				fprintf(stderr, "navaudio: %.0f%% (%s of %s)\n", 100 * done_s / total_s,
+					minutes(done_s).c_str(), minutes(total_s).c_str());
+				next_report += total_s / 10;
+			} else if (total_s < 0) {
+				fprintf(stderr, "navaudio: %s of audio converted\n", minutes(done_s).c_str());
+				next_report += 600.0;
+			} else {
+				next_report = 1e300;
+			}
+		}
+	};
+	for (size_t k = 0; k < held.size(); k += kBlock)
+		feed(held.data() + k, std::min<size_t>(kBlock, held.size() - k));
+	held.clear();
+	held.shrink_to_fit();
+	for (;;) {
+		long got = in->read(block.data(), kBlock);
+		if (got <= 0)
+			break;
+		feed(block.data(), static_cast<size_t>(got));
+	}
+	in->check_end(got_total);
+	if (got_total == 0)
+		fail(in->name + " holds no audio");
+	bytes.clear();
+	conv.finish(bytes);
+	g_out.write(bytes, live_out);
+	g_out.commit();
+	fprintf(stderr, "navaudio: %s of audio at %g Hz, %llu frames at %g per second, signal on channel %d\n",
+		minutes(static_cast<double>(got_total) / s.in_rate).c_str(), s.in_rate,
+		static_cast<unsigned long long>(conv.frames()), s.frame_rate, s.channel);
+	return 0;
+}

@@ -1,0 +1,358 @@
+// Receiver audio to the device stream: round trips through the daemon's
+// chain, the tone centre finder, the stream layout, bad input, the pipe.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "check.h"
+#include "navaudio.h"
+#include "navsynth.h"
+#include "stream_format.h"
+
+namespace fs = std::filesystem;
+using navaudio_check::audio_case;
+
+namespace {
+
+std::string run(const std::string &cmd, int &status)
+{
+	FILE *p = popen(("( " + cmd + " ) 2>&1").c_str(), "r");
+	std::string out;
+	char buf[512];
+	while (p && fgets(buf, sizeof buf, p))
+		out += buf;
+	status = p ? pclose(p) : -1;
+	return out;
+}
+
+std::string q(const std::string &s)
+{
+	return "'" + s + "'";
+}
+
+// A private folder for files, removed at the end of the test.
+struct Scratch {
+	fs::path dir;
+	Scratch()
+	{
+		char tmpl[] = "/tmp/navaudio-test-XXXXXX";
+		dir = mkdtemp(tmpl);
+	}
+	~Scratch() { fs::remove_all(dir); }
+	std::string operator/(const std::string &name) const { return (dir / name).string(); }
+	// Names in the folder, to see that nothing was left behind.
+	std::vector<std::string> names() const
+	{
+		std::vector<std::string> v;
+		for (auto &e : fs::directory_iterator(dir))
+			v.push_back(e.path().filename().string());
+		return v;
+	}
+};
+
+// Keyed tones of one message at `snr_db`, as receiver audio.
+std::vector<float> message_audio(double rate, double centre, bool lower, double snr_db, uint64_t seed)
+{
+	navsynth::Config cfg;
+	cfg.channels = 1;
+	cfg.seed = seed;
+	cfg.chan.resize(1);
+	cfg.chan[0].transmissions = {sensitivity::message_text(seed)};
+	cfg.chan[0].snr_db = snr_db;
+	navsynth::AudioConfig ac;
+	ac.rate = rate;
+	ac.centre_hz = centre;
+	ac.lower = lower;
+	std::vector<float> out;
+	EXPECT_EQ(navsynth::render_audio(cfg, 0, ac, out), "");
+	return out;
+}
+
+std::vector<unsigned char> s16le(const std::vector<float> &audio)
+{
+	std::vector<unsigned char> b;
+	for (float v : audio) {
+		long x = std::lround(std::max(-1.0f, std::min(v, 0.99997f)) * 32768.0f);
+		b.push_back(static_cast<unsigned char>(x & 0xff));
+		b.push_back(static_cast<unsigned char>((x >> 8) & 0xff));
+	}
+	return b;
+}
+
+bool decodes(const std::vector<unsigned char> &stream, int ch, uint64_t seed)
+{
+	navaudio_check::decoded d;
+	EXPECT_EQ(navaudio_check::decode_channel(stream, ch, d), "");
+	for (size_t k = 0; k < d.ids.size(); k++)
+		if (d.ids[k] == sensitivity::message_id(seed) && d.errors[k] == 0)
+			return true;
+	return false;
+}
+
+} // namespace
+
+TEST(NavaudioRoundTrip, EveryMessageOfATenDbRecordingAtEachRateCentreAndSideband)
+{
+	uint64_t seed = 1;
+	for (double rate : {8000.0, 11025.0, 44100.0, 48000.0})
+		for (double centre : {500.0, 1500.0, 2500.0})
+			for (bool lower : {false, true}) {
+				audio_case c;
+				c.cond.snr_db = 10;
+				c.cond.seed = seed++;
+				c.audio_rate = rate;
+				c.centre_hz = centre;
+				c.lower = lower;
+				sensitivity::outcome o;
+				ASSERT_EQ(navaudio_check::run_audio_case(c, o), "");
+				EXPECT_TRUE(o.msg_ok && o.msg_errors == 0 && o.wrong_chars == 0)
+					<< rate << " Hz, centre " << centre << (lower ? " lower" : " upper") << ": "
+					<< o.wrong_chars << " wrong characters, message " << (o.msg_ok ? "queued" : "missing")
+					<< " with " << o.msg_errors << " errors";
+			}
+}
+
+TEST(NavaudioRoundTrip, TheWrongSidebandOrCentreDecodesNothing)
+{
+	const auto audio = message_audio(8000, 1200, false, 20, 2);
+	navaudio::Settings s;
+	s.in_rate = 8000;
+	s.centre_hz = 1200;
+	std::vector<unsigned char> stream;
+	ASSERT_EQ(navaudio_check::convert(audio, s, stream), "");
+	EXPECT_TRUE(decodes(stream, 1, 2));
+	s.invert = true; // mark and space swapped
+	ASSERT_EQ(navaudio_check::convert(audio, s, stream), "");
+	EXPECT_FALSE(decodes(stream, 1, 2));
+	s.invert = false;
+	s.centre_hz = 1370; // the upper tone taken for the centre
+	ASSERT_EQ(navaudio_check::convert(audio, s, stream), "");
+	EXPECT_FALSE(decodes(stream, 1, 2));
+}
+
+TEST(NavaudioStream, FramesAtTheFrameRateWithMarksLevelAndQuietOtherChannels)
+{
+	const double rate = 11025, seconds = 30;
+	navsynth::Gauss g(3);
+	std::vector<float> audio(static_cast<size_t>(rate * seconds));
+	// A steady tone 85 Hz above the centre, with noise.
+	for (size_t n = 0; n < audio.size(); n++)
+		audio[n] = static_cast<float>(0.05 * std::sin(2 * M_PI * 1085.0 * n / rate) + 0.01 * g.next());
+	for (double fps : {stream_format::kBoardFrameRate, 1700.0}) {
+		navaudio::Settings s;
+		s.in_rate = rate;
+		s.centre_hz = 1000;
+		s.frame_rate = fps;
+		s.channel = 2;
+		std::vector<unsigned char> stream;
+		ASSERT_EQ(navaudio_check::convert(audio, s, stream), "");
+		ASSERT_EQ(stream.size() % 12, 0u);
+		const size_t frames = stream.size() / 12;
+		EXPECT_NEAR(static_cast<double>(frames), seconds * fps, 0.002 * seconds * fps) << fps;
+		double abs_sig[2] = {0, 0}, abs_other = 0, phase_turn = 0;
+		size_t counted = 0;
+		double prev_i = 0, prev_q = 0;
+		for (size_t f = 0; f < frames; f++) {
+			const unsigned char *p = stream.data() + 12 * f;
+			for (int w = 0; w < 6; w++) {
+				const bool mark = stream_format::get_word(p + 2 * w) & stream_format::kMarkBit;
+				ASSERT_EQ(mark, w == 5 && (f + 1) % 64 == 0) << "frame " << f << " word " << w;
+			}
+			auto val = [&](int w) {
+				return static_cast<double>(stream_format::get_word(p + 2 * w) & stream_format::kSampleMask) -
+				       stream_format::kSampleMid;
+			};
+			if (f < frames / 10)
+				continue; // the level settles
+			const double qv = val(4), iv = val(5);
+			abs_sig[0] += std::fabs(qv);
+			abs_sig[1] += std::fabs(iv);
+			abs_other += std::fabs(val(0)) + std::fabs(val(1)) + std::fabs(val(2)) + std::fabs(val(3));
+			// Imaginary part of z[n] conj(z[n-1]): positive for a tone above the centre.
+			phase_turn += qv * prev_i - iv * prev_q;
+			prev_i = iv;
+			prev_q = qv;
+			counted++;
+		}
+		EXPECT_NEAR(abs_sig[0] / counted, navaudio::kTargetLevel, 60);
+		EXPECT_NEAR(abs_sig[1] / counted, navaudio::kTargetLevel, 60);
+		EXPECT_LT(abs_other / (4 * counted), 30); // low noise
+		EXPECT_GT(phase_turn, 0) << "the tone above the centre must stay above it";
+	}
+}
+
+TEST(NavaudioCentre, FindsTheTonePairInNoiseWithinFiveHertz)
+{
+	uint64_t seed = 1;
+	for (double rate : {8000.0, 48000.0})
+		for (double centre : {300.0, 737.0, 1012.0, 1900.0, 2950.0})
+			for (double snr : {3.0, 10.0}) {
+				const auto audio = message_audio(rate, centre, seed % 2 == 0, snr, seed);
+				seed++;
+				navaudio::CentreFinder f(rate);
+				f.push(audio.data(), audio.size());
+				double found = 0;
+				ASSERT_TRUE(f.result(found)) << rate << " Hz, centre " << centre << ", SNR " << snr;
+				EXPECT_NEAR(found, centre, 5.0) << rate << " Hz, SNR " << snr;
+			}
+
+	// Two steady tones in noise, with a stronger lone carrier elsewhere:
+	// the pair wins.  Noise alone has no pair.
+	const double rate = 8000;
+	navsynth::Gauss g(9);
+	std::vector<float> pair(static_cast<size_t>(rate * 20)), noise(pair.size());
+	for (size_t n = 0; n < pair.size(); n++) {
+		const double t = n / rate;
+		noise[n] = static_cast<float>(0.05 * g.next());
+		pair[n] = static_cast<float>(0.03 * std::sin(2 * M_PI * 1515 * t) + 0.03 * std::sin(2 * M_PI * 1685 * t) +
+					     0.08 * std::sin(2 * M_PI * 600 * t) + noise[n]);
+	}
+	navaudio::CentreFinder f(rate), none(rate);
+	f.push(pair.data(), pair.size());
+	none.push(noise.data(), noise.size());
+	double found = 0;
+	ASSERT_TRUE(f.result(found));
+	EXPECT_NEAR(found, 1600, 5.0);
+	EXPECT_FALSE(none.result(found)) << "found " << found << " Hz in noise";
+}
+
+TEST(NavaudioProgram, RefusesBadInputClearlyAndLeavesNoOutputBehind)
+{
+	Scratch dir;
+	const std::string bin = NAVAUDIO_BIN, out = dir / "out.raw";
+	int st = 0;
+	ASSERT_EQ(system((std::string(NAVSYNTH_BIN) + " -t 'ZCZC SA42 TEST' -n 10 -A 8000 -W " + q(dir / "good.flac") +
+			  " 2>/dev/null").c_str()),
+		  0);
+	{
+		std::ofstream(dir / "text.wav") << "this is no audio file\n";
+		std::ofstream(dir / "empty.raw");
+		// The first part of a FLAC file: its decoder loses the stream.
+		std::ifstream in(dir / "good.flac", std::ios::binary);
+		std::vector<char> b(20000);
+		in.read(b.data(), static_cast<long>(b.size()));
+		std::ofstream(dir / "cut.flac", std::ios::binary).write(b.data(), in.gcount());
+	}
+	struct bad {
+		std::string args, says;
+	};
+	const bad cases[] = {
+		{q(dir / "missing.wav"), "cannot read"},
+		{q(dir / "text.wav"), "cannot read"},
+		{q(dir / "cut.flac"), "cannot decode"},
+		{"-c 1000 -r 8000 -e s16 " + q(dir / "empty.raw"), "holds no audio"},
+		{"-r 1000 -e s16 " + q(dir / "empty.raw"), "out of range"},
+		{"-r 8000 -e u8 " + q(dir / "empty.raw"), "unsupported raw encoding"},
+		{"-e s16 " + q(dir / "empty.raw"), "needs its sample rate"},
+		{"-c 3800 " + q(dir / "good.flac"), "out of range"},
+		{"-C 2 " + q(dir / "good.flac"), "has 1 channel"},
+		{"-S 100 " + q(dir / "good.flac"), "out of range"},
+		{"-k 3 " + q(dir / "good.flac"), "channel"},
+	};
+	for (const bad &b : cases) {
+		std::string said = run(bin + " -o " + q(out) + " " + b.args, st);
+		EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) != 0) << b.args << ": " << said;
+		EXPECT_NE(said.find("navaudio: "), std::string::npos) << b.args << ": " << said;
+		EXPECT_NE(said.find(b.says), std::string::npos) << b.args << ": " << said;
+		EXPECT_FALSE(fs::exists(out)) << b.args;
+	}
+	// Neither the output nor a temporary file of it is left.
+	for (const std::string &n : dir.names())
+		EXPECT_EQ(n.find("out.raw"), std::string::npos) << n;
+
+	// The good file converts, its centre found and said.
+	std::string said = run(bin + " -o " + q(out) + " " + q(dir / "good.flac"), st);
+	EXPECT_EQ(st, 0) << said;
+	const size_t at = said.find("tone centre ");
+	ASSERT_NE(at, std::string::npos) << said;
+	EXPECT_NEAR(atof(said.c_str() + at + 12), 1000, 5) << said;
+	EXPECT_GT(fs::file_size(out), 12u * 1700 * 10);
+	EXPECT_EQ(fs::file_size(out) % 12, 0u);
+}
+
+TEST(NavaudioProgram, ConvertsALiveStreamFromAPipeAndFeedsTheDaemon)
+{
+	Scratch dir;
+	const auto audio = message_audio(8000, 1000, false, 10, 3);
+	const auto raw = s16le(audio);
+
+	// navaudio reading standard input: frames come out while the input is
+	// still open.
+	int to_child[2], from_child[2];
+	ASSERT_EQ(pipe(to_child), 0);
+	ASSERT_EQ(pipe(from_child), 0);
+	pid_t pid = fork();
+	ASSERT_GE(pid, 0);
+	if (pid == 0) {
+		dup2(to_child[0], 0);
+		dup2(from_child[1], 1);
+		close(to_child[1]);
+		close(from_child[0]);
+		execl(NAVAUDIO_BIN, "navaudio", "-r", "8000", "-e", "s16", "-c", "1000", "-o", "-", "-", nullptr);
+		_exit(127);
+	}
+	close(to_child[0]);
+	close(from_child[1]);
+	// Half the audio, then frames must come with the input still open;
+	// written as the pipe takes it, reading what comes meanwhile.
+	const size_t half = raw.size() / 2 & ~size_t(1);
+	std::vector<unsigned char> stream;
+	unsigned char buf[65536];
+	size_t sent = 0;
+	bool closed = false;
+	const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+	for (;;) {
+		ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "navaudio stalled";
+		const bool frames_while_open = stream.size() >= 12u * 1000;
+		const size_t limit = frames_while_open ? raw.size() : half;
+		if (sent == raw.size() && !closed) {
+			close(to_child[1]);
+			closed = true;
+		}
+		pollfd p[2] = {{from_child[0], POLLIN, 0}, {closed || sent >= limit ? -1 : to_child[1], POLLOUT, 0}};
+		if (poll(p, 2, 1000) <= 0)
+			continue;
+		if (p[0].revents) {
+			ssize_t n = read(from_child[0], buf, sizeof buf);
+			if (n <= 0) {
+				ASSERT_TRUE(closed) << "navaudio ended with its input still open";
+				break;
+			}
+			stream.insert(stream.end(), buf, buf + n);
+		}
+		if (p[1].revents & POLLOUT) {
+			ssize_t n = write(to_child[1], raw.data() + sent, std::min<size_t>(4096, limit - sent));
+			ASSERT_GT(n, 0);
+			sent += static_cast<size_t>(n);
+		}
+	}
+	close(from_child[0]);
+	int st = 0;
+	waitpid(pid, &st, 0);
+	ASSERT_EQ(st, 0);
+	EXPECT_TRUE(decodes(stream, 1, 3));
+
+	// The documented pipeline into the daemon, centre found by itself.
+	const std::string wav = dir / "rec.wav";
+	ASSERT_EQ(system((std::string(NAVSYNTH_BIN) + " -t 'ZCZC SA42\nGALE WARNING\nNNNN' -n 10 -T 1012 -W " + q(wav) +
+			  " 2>/dev/null").c_str()),
+		  0);
+	std::string said = run(std::string(NAVAUDIO_BIN) + " " + q(wav) + " -o - | " + SKERRIN_BIN + " -f -i /dev/stdin", st);
+	EXPECT_EQ(st, 0) << said;
+	EXPECT_NE(said.find("tone centre"), std::string::npos) << said;
+	EXPECT_NE(said.find("Message id: SA42"), std::string::npos) << said;
+	EXPECT_NE(said.find("No of errors 0 "), std::string::npos) << said;
+}
