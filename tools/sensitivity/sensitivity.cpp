@@ -198,14 +198,14 @@ std::string run_case(const condition &c, outcome &out)
 
 std::string csv_header()
 {
-	return "sweep,rate,snr_db,offset_hz,ppm,fading_hz,seed,ref_chars,wrong_chars,cer,locked,msg_ok,msg_errors";
+	return "sweep,chain,rate,snr_db,offset_hz,ppm,fading_hz,seed,ref_chars,wrong_chars,cer,locked,msg_ok,msg_errors";
 }
 
 std::string csv_line(const row &r)
 {
 	const condition &c = r.cond;
 	const outcome &o = r.out;
-	return c.sweep + "," + fmt(c.rate) + "," + fmt(c.snr_db) + "," + fmt(c.offset_hz) + "," + fmt(c.ppm) +
+	return c.sweep + "," + c.chain + "," + fmt(c.rate) + "," + fmt(c.snr_db) + "," + fmt(c.offset_hz) + "," + fmt(c.ppm) +
 	       "," + fmt(c.fading_hz) + "," + std::to_string(c.seed) + "," + std::to_string(o.ref_chars) + "," +
 	       std::to_string(o.wrong_chars) + "," + fmt(o.cer()) + "," + (o.locked ? "1" : "0") + "," +
 	       (o.msg_ok ? "1" : "0") + "," + std::to_string(o.msg_errors);
@@ -230,12 +230,16 @@ std::string parse_csv(const std::string &text, std::vector<row> &rows)
 		if (!line.empty() && line.back() == ',')
 			f.push_back("");
 		const std::string where = "line " + std::to_string(lineno) + ": ";
-		if (f.size() != 13)
-			return where + std::to_string(f.size()) + " fields, not 13";
+		if (f.size() != 14)
+			return where + std::to_string(f.size()) + " fields, not 14";
 		if (f[0].empty())
 			return where + "no sweep name";
+		if (f[1] != "specified" && f[1] != "enhanced")
+			return where + "unknown chain \"" + f[1] + "\"";
 		row r;
 		r.cond.sweep = f[0];
+		r.cond.chain = f[1];
+		f.erase(f.begin() + 1);
 		try {
 			size_t used = 0;
 			auto num = [&](const std::string &s) {
@@ -275,12 +279,27 @@ std::string parse_csv(const std::string &text, std::vector<row> &rows)
 	return "";
 }
 
+std::vector<std::string> chains(const std::vector<row> &rows)
+{
+	std::vector<std::string> names;
+	for (const char *known : {"specified", "enhanced"})
+		for (const row &r : rows)
+			if (r.cond.chain == known) {
+				names.push_back(known);
+				break;
+			}
+	for (const row &r : rows)
+		if (std::find(names.begin(), names.end(), r.cond.chain) == names.end())
+			names.push_back(r.cond.chain);
+	return names;
+}
+
 std::vector<point> aggregate(const std::vector<row> &rows, const std::string &sweep, double rate,
-			     const std::string &axis)
+			     const std::string &axis, const std::string &chain)
 {
 	std::map<double, point> by_x;
 	for (const row &r : rows) {
-		if (r.cond.sweep != sweep || std::fabs(r.cond.rate - rate) > 1e-6)
+		if (r.cond.sweep != sweep || r.cond.chain != chain || std::fabs(r.cond.rate - rate) > 1e-6)
 			continue;
 		const double x = column(r.cond, axis);
 		if (std::isnan(x))
