@@ -3,7 +3,7 @@
 # and any further packages named on the command line.
 set -euo pipefail
 pkgs=(build-essential cmake pkg-config libglib2.0-dev googletest libgtest-dev
-      libgmock-dev libbenchmark-dev gnuplot-nox "$@")
+      libgmock-dev libbenchmark-dev gnuplot-nox imagemagick "$@")
 missing=()
 for p in "${pkgs[@]}"; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
