@@ -131,7 +131,13 @@ std::string draw_chart(const chart &c, const std::string &png_path, const std::s
 			gp << "set logscale y\nset format y '%g'\nset mytics 10\n";
 		else
 			gp << "unset logscale y\nset format y '%g'\nset mytics default\n";
-		gp << "set yrange [" << num(p.ymin) << ":" << num(p.ymax) << "]\n";
+		// A little room beyond the limits, so that points on the floor or
+		// at the top are not hidden in the frame.
+		if (p.log_y)
+			gp << "set yrange [" << num(p.ymin / 1.5) << ":" << num(p.ymax * 1.5) << "]\n";
+		else
+			gp << "set yrange [" << num(p.ymin - 0.04 * (p.ymax - p.ymin)) << ":"
+			   << num(p.ymax + 0.04 * (p.ymax - p.ymin)) << "]\n";
 		std::vector<std::string> plots;
 		for (const series &s : p.lines) {
 			int n = 0;

@@ -99,7 +99,7 @@ panel percent_panel(const std::string &ylabel)
 	panel p;
 	p.ylabel = ylabel;
 	p.ymin = 0;
-	p.ymax = 105;
+	p.ymax = 100;
 	return p;
 }
 
