@@ -65,15 +65,14 @@ const char *rate_name(double rate)
 
 // One series per chain and rate: colour by chain, dashes for 1700.
 void add_series(panel &p, const std::vector<row> &rows, const std::vector<std::string> &names,
-		const char *sweep, const char *axis, const std::vector<double> &rates, double point::*field,
-		int dash = -1, const std::string &what = "")
+		const char *sweep, const char *axis, const std::vector<double> &rates, double point::*field)
 {
 	for (size_t k = 0; k < names.size(); k++)
 		for (double rate : rates) {
 			series s;
-			s.title = (what.empty() ? "" : what + ", ") + names[k] + ", " + rate_name(rate);
+			s.title = names[k] + ", " + rate_name(rate);
 			s.colour = int(k);
-			s.dash = dash >= 0 ? dash : rate == kBoardRate ? 0 : 1;
+			s.dash = rate == kBoardRate ? 0 : 1;
 			for (const point &pt : aggregate(rows, sweep, rate, axis, names[k])) {
 				s.x.push_back(pt.x);
 				s.y.push_back(100.0 * (pt.*field));
