@@ -3,7 +3,7 @@
 # and any further packages named on the command line.
 set -euo pipefail
 pkgs=(build-essential cmake pkg-config libglib2.0-dev googletest libgtest-dev
-      libgmock-dev libbenchmark-dev
+      libgmock-dev libbenchmark-dev gnuplot-nox imagemagick
       # navaudio and navsynth's audio output (PC only)
       libsndfile1-dev libsoxr-dev libfftw3-dev "$@")
 missing=()

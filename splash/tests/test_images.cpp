@@ -1,5 +1,6 @@
-// The four built-in splash images: form, colours and layout, and that
-// the committed sources are what the generator draws.
+// The four built-in splash images: form, colours and layout, that the
+// committed sources are what the generator draws, and that the PNG
+// previews beside them show the same pixels.
 #include "xpm.h"
 
 #include "run_program.h"
@@ -199,14 +200,35 @@ TEST(SplashImages, CommittedFilesAreWhatTheGeneratorDraws)
     program_result r = run_program({SPLASHGEN_BIN, dir});
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char *name : {"usb_detect", "usb_ok", "usb_done", "usb_error"}) {
-        for (const char *ext : {".xpm", ".png"}) {
-            const std::string file = std::string(name) + ext;
-            const std::string fresh = slurp(dir + "/" + file);
-            EXPECT_FALSE(fresh.empty()) << file;
-            EXPECT_TRUE(fresh == slurp(std::string(SPLASH_IMAGES_DIR) + "/" + file))
-                << file << " differs from the generator's drawing";
-            std::remove((dir + "/" + file).c_str());
-        }
+        const std::string file = std::string(name) + ".xpm";
+        const std::string fresh = slurp(dir + "/" + file);
+        EXPECT_FALSE(fresh.empty()) << file;
+        EXPECT_TRUE(fresh == slurp(std::string(SPLASH_IMAGES_DIR) + "/" + file))
+            << file << " differs from the generator's drawing";
+        std::remove((dir + "/" + file).c_str());
     }
     rmdir(dir.c_str());
+}
+
+// The previews are converted by ImageMagick (splash/tools/previews.sh);
+// decoded by it again, each must hold its XPM's grey levels exactly.
+TEST(SplashImages, PreviewsShowTheBuiltInImages)
+{
+    if (run_program({"/usr/bin/env", "convert", "-version"}, "", 120).status != 0)
+        GTEST_SKIP() << "ImageMagick's convert is not installed";
+    const std::string names[] = {"usb_detect", "usb_ok", "usb_done", "usb_error"};
+    for (size_t i = 0; i < std::size(builtins); ++i) {
+        SCOPED_TRACE(names[i]);
+        program_result r = run_program({"/usr/bin/env", "convert",
+                                        std::string(SPLASH_IMAGES_DIR) + "/" + names[i] + ".png", "-depth", "8",
+                                        "gray:-"},
+                                       "", 120);
+        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(r.out.size(), static_cast<size_t>(W) * H);
+        auto buf = render(builtins[i].xpm, 3);
+        size_t differ = 0;
+        for (size_t p = 0; p < r.out.size(); ++p)
+            differ += static_cast<unsigned char>(r.out[p]) != buf[p * 3];
+        EXPECT_EQ(differ, 0u) << names[i] << ".png is not the XPM's picture; run splash/tools/previews.sh";
+    }
 }

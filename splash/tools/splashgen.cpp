@@ -1,9 +1,10 @@
 // splashgen: draws the four splash images of logowrite and writes them as
-// XPM sources (which the program embeds) and as PNG pictures (to look at).
+// XPM sources, which the program embeds.  (splash/tools/previews.sh turns
+// them into PNG pictures to look at.)
 //
 // Takes: an output folder.
-// Gives: usb_detect, usb_ok, usb_done and usb_error, each as .xpm and
-// .png: 640 x 240 pixels, white artwork on black inside x 53..613,
+// Gives: usb_detect.xpm, usb_ok.xpm, usb_done.xpm and usb_error.xpm:
+// 640 x 240 pixels, white artwork on black inside x 53..613,
 // y 36..221.  USB-DETECT has 19 grey levels on the edges of its
 // anti-aliased progress dots; the others are black and white only.
 // The output is the same on every run.
@@ -20,10 +21,31 @@
 #include <string>
 #include <vector>
 
-#include "font5x7.h"
-#include "png.h"
-
 namespace {
+
+// The 5 x 7 dot capitals of the texts: seven rows of five dots, bit 4
+// the left column.
+struct glyph {
+    char ch;
+    std::array<uint8_t, 7> rows;
+};
+
+const glyph font[] = {
+    {'A', {0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}}, {'B', {0x1E, 0x11, 0x11, 0x1E, 0x11, 0x11, 0x1E}},
+    {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}}, {'D', {0x1C, 0x12, 0x11, 0x11, 0x11, 0x12, 0x1C}},
+    {'E', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x1F}}, {'F', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10}},
+    {'G', {0x0E, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0F}}, {'H', {0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
+    {'I', {0x0E, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E}}, {'J', {0x07, 0x02, 0x02, 0x02, 0x02, 0x12, 0x0C}},
+    {'K', {0x11, 0x12, 0x14, 0x18, 0x14, 0x12, 0x11}}, {'L', {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1F}},
+    {'M', {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11}}, {'N', {0x11, 0x11, 0x19, 0x15, 0x13, 0x11, 0x11}},
+    {'O', {0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}}, {'P', {0x1E, 0x11, 0x11, 0x1E, 0x10, 0x10, 0x10}},
+    {'Q', {0x0E, 0x11, 0x11, 0x11, 0x15, 0x12, 0x0D}}, {'R', {0x1E, 0x11, 0x11, 0x1E, 0x14, 0x12, 0x11}},
+    {'S', {0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E}}, {'T', {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04}},
+    {'U', {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}}, {'V', {0x11, 0x11, 0x11, 0x11, 0x11, 0x0A, 0x04}},
+    {'W', {0x11, 0x11, 0x11, 0x15, 0x15, 0x15, 0x0A}}, {'X', {0x11, 0x11, 0x0A, 0x04, 0x0A, 0x11, 0x11}},
+    {'Y', {0x11, 0x11, 0x0A, 0x04, 0x04, 0x04, 0x04}}, {'Z', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x10, 0x1F}},
+    {' ', {0, 0, 0, 0, 0, 0, 0}},
+};
 
 constexpr int W = 640;
 constexpr int H = 240;
@@ -114,10 +136,11 @@ void smooth_disc(canvas &c, double cx, double cy, double r)
     }
 }
 
-const font5x7::glyph &glyph_of(char ch)
+const glyph &glyph_of(char ch)
 {
-    if (const font5x7::glyph *g = font5x7::find(ch))
-        return *g;
+    for (const glyph &g : font)
+        if (g.ch == ch)
+            return g;
     std::cerr << "splashgen: no glyph for '" << ch << "'\n";
     std::exit(1);
 }
@@ -132,7 +155,7 @@ int text_width(const std::string &s, int scale)
 void text(canvas &c, int x0, int y0, int scale, const std::string &s)
 {
     for (size_t i = 0; i < s.size(); ++i) {
-        const font5x7::glyph &g = glyph_of(s[i]);
+        const glyph &g = glyph_of(s[i]);
         int gx = x0 + int(i) * 6 * scale;
         for (int row = 0; row < 7; ++row)
             for (int col = 0; col < 5; ++col)
@@ -248,22 +271,6 @@ bool write_xpm(const std::string &path, const image_def &d, const canvas &c)
     return bool(out);
 }
 
-// PNG output: 8-bit grey, each row filtered with "Up" so that repeated
-// rows become zeros, compressed as runs (matches at distance 1).
-bool write_png(const std::string &path, const canvas &c)
-{
-    std::vector<uint8_t> raw;
-    raw.reserve((W + 1) * H);
-    for (int y = 0; y < H; ++y) {
-        raw.push_back(2); // filter "Up"
-        for (int x = 0; x < W; ++x) {
-            int above = y > 0 ? grey_value(c.at(x, y - 1)) : 0;
-            raw.push_back(uint8_t(grey_value(c.at(x, y)) - above));
-        }
-    }
-    return png::write_file(path, png::encode(W, H, png::grey, raw, png::Deflate::runs));
-}
-
 // Refuses a drawing that strays from the artwork area or misses its
 // grey levels.
 bool check(const image_def &d, const canvas &c)
@@ -321,8 +328,8 @@ int main(int argc, char **argv)
             continue;
         }
         const std::string base = dir + "/" + d.file;
-        if (!write_xpm(base + ".xpm", d, c) || !write_png(base + ".png", c)) {
-            std::cerr << "splashgen: cannot write " << base << ".xpm/.png\n";
+        if (!write_xpm(base + ".xpm", d, c)) {
+            std::cerr << "splashgen: cannot write " << base << ".xpm\n";
             status = 1;
         }
     }

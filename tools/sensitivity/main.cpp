@@ -1,6 +1,8 @@
 // sensitivity: sweeps SNR and impairments over synthesized transmissions,
 // decodes each with the daemon's chain, writes a CSV of the cases, PNG
-// charts of the mean figures and a summary on standard output.
+// charts of the mean figures (drawn by gnuplot; GNUPLOT in the environment
+// names another program) and a summary on standard output.  Every chain in
+// the cases gets its own series and table columns.
 //
 //   sensitivity [-n seeds] [-o cases.csv] [-d plot-folder]   run the sweeps
 //   sensitivity -c cases.csv [-d plot-folder]                from a CSV
@@ -10,11 +12,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "plot.h"
+#include "charts.h"
 #include "sensitivity.h"
 
 using namespace sensitivity;
@@ -42,110 +45,131 @@ std::vector<condition> plan(int seeds)
 	};
 	for (double rate : {kBoardRate, kNominalRate})
 		for (int snr = -3; snr <= 15; snr++)
-			add({"snr", rate, double(snr), 0, 0, 0, 0});
+			add({"snr", "specified", rate, double(snr), 0, 0, 0, 0});
 	for (double rate : {kBoardRate, kNominalRate}) {
 		// Out to where the enhanced chain's frequency search (+-127 Hz) ends.
 		for (int off = -120; off <= 120; off += 5)
-			add({"offset", rate, kImpairmentSnr, double(off), 0, 0, 0});
+			add({"offset", "specified", rate, kImpairmentSnr, double(off), 0, 0, 0});
 		// Fine steps within the +-500 ppm of real transmitters, then coarse
 		// ones out to where the bit clock gives up.
 		for (int ppm = -8000; ppm <= 8000; ppm += ppm >= -1000 && ppm < 1000 ? 100 : 1000)
-			add({"ppm", rate, kImpairmentSnr, 0, double(ppm), 0, 0});
+			add({"ppm", "specified", rate, kImpairmentSnr, 0, double(ppm), 0, 0});
 	}
 	for (double f : {0.0, 0.1, 0.2, 0.5, 1.0, 2.0, 5.0})
-		add({"fading", kBoardRate, kImpairmentSnr, 0, 0, f, 0});
+		add({"fading", "specified", kBoardRate, kImpairmentSnr, 0, 0, f, 0});
 	return cs;
 }
 
-plot::series column(const std::vector<point> &pts, const std::string &name, double point::*field)
+constexpr double kCerFloor = 0.01; // per cent: the log axis's floor, where zero is drawn
+
+const char *rate_name(double rate)
 {
-	plot::series s{name, {}, {}};
-	for (const point &p : pts) {
-		s.x.push_back(p.x);
-		s.y.push_back(100.0 * (p.*field));
-	}
-	return s;
+	return rate == kBoardRate ? "1707.65 frames/s" : "1700 frames/s";
 }
 
-bool save(const plot::chart &c, const std::string &dir, const std::string &name)
+// One series per chain and rate: colour by chain, dashes for 1700.
+void add_series(panel &p, const std::vector<row> &rows, const std::vector<std::string> &names,
+		const char *sweep, const char *axis, const std::vector<double> &rates, double point::*field)
 {
+	for (size_t k = 0; k < names.size(); k++)
+		for (double rate : rates) {
+			series s;
+			s.title = names[k] + ", " + rate_name(rate);
+			s.colour = int(k);
+			s.dash = rate == kBoardRate ? 0 : 1;
+			for (const point &pt : aggregate(rows, sweep, rate, axis, names[k])) {
+				s.x.push_back(pt.x);
+				s.y.push_back(100.0 * (pt.*field));
+			}
+			if (!s.x.empty())
+				p.lines.push_back(s);
+		}
+}
+
+panel cer_panel()
+{
+	panel p;
+	p.ylabel = "CER (%), zero drawn at 0.01";
+	p.log_y = true;
+	p.ymin = kCerFloor;
+	p.ymax = 100;
+	p.yref = 100 * kLimit;
+	return p;
+}
+
+panel percent_panel(const std::string &ylabel)
+{
+	panel p;
+	p.ylabel = ylabel;
+	p.ymin = 0;
+	p.ymax = 100;
+	return p;
+}
+
+// Draws the chart unless it has no points (a CSV without that sweep);
+// false when gnuplot fails.
+bool save(const chart &c, const std::string &dir, const std::string &name, const std::string &gnuplot)
+{
+	bool any = false;
+	for (const panel &p : c.panels)
+		any |= !p.lines.empty();
+	if (!any) {
+		fprintf(stderr, "sensitivity: no cases for %s, not drawn\n", name.c_str());
+		return true;
+	}
 	const std::string path = dir + "/" + name;
-	if (!png::write_file(path, plot::draw(c, 800, 540).to_png(png::Deflate::runs))) {
-		fprintf(stderr, "sensitivity: cannot write %s\n", path.c_str());
+	const std::string err = draw_chart(c, path, gnuplot);
+	if (!err.empty()) {
+		fprintf(stderr, "sensitivity: %s: %s\n", path.c_str(), err.c_str());
 		return false;
 	}
 	return true;
 }
 
-plot::chart percent_chart(const std::string &title, const std::string &xlabel, double xmin, double xmax,
-			  double xstep)
+bool plots(const std::vector<row> &rows, const std::string &dir, const std::string &gnuplot)
 {
-	plot::chart c;
-	c.title = title;
-	c.xlabel = xlabel;
-	c.ylabel = "PER CENT";
-	c.xmin = xmin;
-	c.xmax = xmax;
-	c.xstep = xstep;
-	c.ymin = 0;
-	c.ymax = 100;
-	c.ystep = 10;
-	return c;
-}
+	const std::vector<std::string> names = chains(rows);
+	const std::vector<double> both = {kBoardRate, kNominalRate};
 
-bool plots(const std::vector<row> &rows, const std::string &dir)
-{
-	bool ok = true;
-	auto snr_b = aggregate(rows, "snr", kBoardRate, "snr_db");
-	auto snr_n = aggregate(rows, "snr", kNominalRate, "snr_db");
+	chart c;
+	c.title = "Character error rate against SNR";
+	c.xlabel = "SNR in 500 Hz (dB)";
+	c.panels = {cer_panel()};
+	add_series(c.panels[0], rows, names, "snr", "snr_db", both, &point::cer);
+	if (!save(c, dir, "cer_vs_snr.png", gnuplot))
+		return false;
 
-	plot::chart c = percent_chart("CHARACTER ERROR RATE AGAINST SNR", "SNR IN 500 HZ (DB)", -3, 15, 1);
-	c.ylabel = "CER (%)";
-	c.yref = 1.0;
-	c.lines = {column(snr_b, "1707.65 FRAMES/S", &point::cer), column(snr_n, "1700 FRAMES/S", &point::cer)};
-	ok &= save(c, dir, "cer_vs_snr.png");
-
-	// The same near the 1 % line.
-	c.title = "CHARACTER ERROR RATE AGAINST SNR, 0 TO 10 %";
-	c.ymax = 10;
-	c.ystep = 1;
-	ok &= save(c, dir, "cer_vs_snr_zoom.png");
-
-	c = percent_chart("MESSAGES AND PHASING LOCK AGAINST SNR", "SNR IN 500 HZ (DB)", -3, 15, 1);
-	c.lines = {column(snr_b, "MESSAGES 1707.65", &point::msg_rate),
-		   column(snr_n, "MESSAGES 1700", &point::msg_rate),
-		   column(snr_b, "LOCK 1707.65", &point::lock_rate), column(snr_n, "LOCK 1700", &point::lock_rate)};
-	ok &= save(c, dir, "messages_vs_snr.png");
+	c.title = "Messages and bit clock lock against SNR";
+	c.panels = {percent_panel("messages queued (%)"), percent_panel("bit clock locked (%)")};
+	add_series(c.panels[0], rows, names, "snr", "snr_db", both, &point::msg_rate);
+	add_series(c.panels[1], rows, names, "snr", "snr_db", both, &point::lock_rate);
+	if (!save(c, dir, "messages_vs_snr.png", gnuplot))
+		return false;
 
 	struct imp {
 		const char *sweep, *axis, *file, *title, *xlabel;
-		double xmin, xmax, xstep;
+		double xmin, xmax;
 	};
 	const imp imps[] = {
-		{"offset", "offset_hz", "impairment_offset.png", "CARRIER OFFSET AT SNR 10 DB", "OFFSET (HZ)", -80, 80,
-		 10},
-		{"ppm", "ppm", "impairment_ppm.png", "BIT-RATE ERROR AT SNR 10 DB", "BIT-RATE ERROR (PPM)", -8000,
-		 8000, 2000},
-		{"ppm", "ppm", "impairment_ppm_zoom.png", "BIT-RATE ERROR AT SNR 10 DB, +-1000 PPM",
-		 "BIT-RATE ERROR (PPM)", -1000, 1000, 200},
-		{"fading", "fading_hz", "impairment_fading.png", "RAYLEIGH FADING AT SNR 10 DB",
-		 "DOPPLER SPREAD (HZ)", 0, 5, 0.5},
+		{"offset", "offset_hz", "impairment_offset.png", "Carrier offset at SNR 10 dB", "offset (Hz)", NAN, NAN},
+		{"ppm", "ppm", "impairment_ppm.png", "Bit-rate error at SNR 10 dB", "bit-rate error (ppm)", NAN, NAN},
+		{"ppm", "ppm", "impairment_ppm_zoom.png", "Bit-rate error at SNR 10 dB, within 1000 ppm",
+		 "bit-rate error (ppm)", -1000, 1000},
+		{"fading", "fading_hz", "impairment_fading.png", "Rayleigh fading at SNR 10 dB (mean)",
+		 "Doppler spread (Hz)", NAN, NAN},
 	};
 	for (const imp &i : imps) {
-		auto pts_b = aggregate(rows, i.sweep, kBoardRate, i.axis);
-		auto pts_n = aggregate(rows, i.sweep, kNominalRate, i.axis);
-		c = percent_chart(i.title, i.xlabel, i.xmin, i.xmax, i.xstep);
-		c.yref = 1.0;
-		c.lines = {column(pts_b, "CER 1707.65", &point::cer), column(pts_b, "MESSAGES 1707.65", &point::msg_rate)};
-		if (!pts_n.empty()) {
-			c.lines.push_back(column(pts_n, "CER 1700", &point::cer));
-			c.lines.push_back(column(pts_n, "MESSAGES 1700", &point::msg_rate));
-		} else {
-			c.lines.push_back(column(pts_b, "LOCK 1707.65", &point::lock_rate));
-		}
-		ok &= save(c, dir, i.file);
+		c.title = i.title;
+		c.xlabel = i.xlabel;
+		c.xmin = i.xmin;
+		c.xmax = i.xmax;
+		c.panels = {cer_panel(), percent_panel("messages queued (%)")};
+		add_series(c.panels[0], rows, names, i.sweep, i.axis, both, &point::cer);
+		add_series(c.panels[1], rows, names, i.sweep, i.axis, both, &point::msg_rate);
+		if (!save(c, dir, i.file, gnuplot))
+			return false;
 	}
-	return ok;
+	return true;
 }
 
 std::string show(double v, const char *unit)
@@ -157,46 +181,88 @@ std::string show(double v, const char *unit)
 	return buf;
 }
 
-void table(const std::vector<point> &pts, const char *xname)
+// The chains side by side: per x value each chain's CER, messages and lock.
+void table(const std::vector<row> &rows, const std::vector<std::string> &names, const char *sweep, double rate,
+	   const char *axis, const char *xname)
 {
-	printf("| %s | cases | CER %% | messages %% | lock %% |\n|---|---|---|---|---|\n", xname);
-	for (const point &p : pts)
-		printf("| %g | %d | %.2f | %.0f | %.0f |\n", p.x, p.cases, 100 * p.cer, 100 * p.msg_rate,
-		       100 * p.lock_rate);
+	std::map<double, std::vector<const point *>> by_x;
+	std::vector<std::vector<point>> per_chain;
+	for (const std::string &n : names)
+		per_chain.push_back(aggregate(rows, sweep, rate, axis, n));
+	for (size_t k = 0; k < names.size(); k++)
+		for (const point &p : per_chain[k]) {
+			auto &v = by_x[p.x];
+			v.resize(names.size(), nullptr);
+			v[k] = &p;
+		}
+	if (by_x.empty()) {
+		printf("no cases\n\n");
+		return;
+	}
+	const bool several = names.size() > 1;
+	printf("| %s | cases |", xname);
+	for (const std::string &n : names)
+		if (several)
+			printf(" CER %% %s | messages %% %s | lock %% %s |", n.c_str(), n.c_str(), n.c_str());
+		else
+			printf(" CER %% | messages %% | lock %% |");
+	printf("\n|---|---|");
+	for (size_t k = 0; k < names.size(); k++)
+		printf("---|---|---|");
+	printf("\n");
+	for (const auto &[x, v] : by_x) {
+		std::string cases;
+		for (const point *p : v) {
+			const std::string n = p ? std::to_string(p->cases) : "0";
+			if (cases.empty() || cases != n)
+				cases += (cases.empty() ? "" : "/") + n;
+		}
+		printf("| %g | %s |", x, cases.c_str());
+		for (const point *p : v)
+			if (p)
+				printf(" %.2f | %.0f | %.0f |", 100 * p->cer, 100 * p->msg_rate, 100 * p->lock_rate);
+			else
+				printf(" - | - | - |");
+		printf("\n");
+	}
 	printf("\n");
 }
 
 void summary(const std::vector<row> &rows)
 {
-	auto snr_b = aggregate(rows, "snr", kBoardRate, "snr_db");
-	auto snr_n = aggregate(rows, "snr", kNominalRate, "snr_db");
-	printf("SNR from which the mean CER stays below 1 %%: %s at 1707.65 frames/s, %s at 1700 frames/s\n",
-	       show(threshold_from_below(snr_b, kLimit), "dB").c_str(),
-	       show(threshold_from_below(snr_n, kLimit), "dB").c_str());
-	struct imp {
-		const char *sweep, *axis, *unit;
-	};
-	for (const imp &i : {imp{"offset", "offset_hz", "Hz"}, imp{"ppm", "ppm", "ppm"}})
-		for (double rate : {kBoardRate, kNominalRate}) {
-			auto pts = aggregate(rows, i.sweep, rate, i.axis);
-			range r = working_range(pts, kLimit);
-			printf("%s at SNR %g dB, %g frames/s: CER below 1 %% from %s%s to %s%s\n", i.sweep,
-			       kImpairmentSnr, rate, show(r.lo, i.unit).c_str(), r.lo_broke ? "" : " (end of sweep)",
-			       show(r.hi, i.unit).c_str(), r.hi_broke ? "" : " (end of sweep)");
-		}
+	const std::vector<std::string> names = chains(rows);
+	for (const std::string &n : names) {
+		const char *chain = n.c_str();
+		printf("%s chain: SNR from which the mean CER stays below 1 %%: %s at 1707.65 frames/s, %s at 1700 "
+		       "frames/s\n",
+		       chain, show(threshold_from_below(aggregate(rows, "snr", kBoardRate, "snr_db", n), kLimit), "dB").c_str(),
+		       show(threshold_from_below(aggregate(rows, "snr", kNominalRate, "snr_db", n), kLimit), "dB").c_str());
+		struct imp {
+			const char *sweep, *axis, *unit;
+		};
+		for (const imp &i : {imp{"offset", "offset_hz", "Hz"}, imp{"ppm", "ppm", "ppm"}})
+			for (double rate : {kBoardRate, kNominalRate}) {
+				auto pts = aggregate(rows, i.sweep, rate, i.axis, n);
+				range r = working_range(pts, kLimit);
+				printf("%s chain: %s at SNR %g dB, %g frames/s: CER below 1 %% from %s%s to %s%s\n", chain,
+				       i.sweep, kImpairmentSnr, rate, show(r.lo, i.unit).c_str(),
+				       r.lo_broke ? "" : " (end of sweep)", show(r.hi, i.unit).c_str(),
+				       r.hi_broke ? "" : " (end of sweep)");
+			}
+	}
 	printf("\n");
 	printf("SNR sweep, 1707.65 frames/s:\n\n");
-	table(snr_b, "SNR dB");
+	table(rows, names, "snr", kBoardRate, "snr_db", "SNR dB");
 	printf("SNR sweep, 1700 frames/s:\n\n");
-	table(snr_n, "SNR dB");
+	table(rows, names, "snr", kNominalRate, "snr_db", "SNR dB");
 	for (double rate : {kBoardRate, kNominalRate}) {
 		printf("Carrier offset, SNR %g dB, %g frames/s:\n\n", kImpairmentSnr, rate);
-		table(aggregate(rows, "offset", rate, "offset_hz"), "offset Hz");
+		table(rows, names, "offset", rate, "offset_hz", "offset Hz");
 		printf("Bit-rate error, SNR %g dB, %g frames/s:\n\n", kImpairmentSnr, rate);
-		table(aggregate(rows, "ppm", rate, "ppm"), "ppm");
+		table(rows, names, "ppm", rate, "ppm", "ppm");
 	}
 	printf("Fading, SNR %g dB:\n\n", kImpairmentSnr);
-	table(aggregate(rows, "fading", kBoardRate, "fading_hz"), "Doppler Hz");
+	table(rows, names, "fading", kBoardRate, "fading_hz", "Doppler Hz");
 }
 
 int usage()
@@ -280,7 +346,8 @@ int main(int argc, char **argv)
 		}
 	}
 	summary(rows);
-	if (!dir.empty() && !plots(rows, dir))
+	const char *gnuplot = getenv("GNUPLOT");
+	if (!dir.empty() && !plots(rows, dir, gnuplot && *gnuplot ? gnuplot : "gnuplot"))
 		return 1;
 	return 0;
 }

@@ -265,7 +265,7 @@ std::string parse_csv(const std::string &text, std::vector<row> &rows)
 		if (f[0].empty())
 			return where + "no sweep name";
 		if (f[1] != "specified" && f[1] != "enhanced")
-			return where + "unknown chain " + f[1];
+			return where + "unknown chain \"" + f[1] + "\"";
 		row r;
 		r.cond.sweep = f[0];
 		r.cond.chain = f[1];
@@ -309,12 +309,27 @@ std::string parse_csv(const std::string &text, std::vector<row> &rows)
 	return "";
 }
 
+std::vector<std::string> chains(const std::vector<row> &rows)
+{
+	std::vector<std::string> names;
+	for (const char *known : {"specified", "enhanced"})
+		for (const row &r : rows)
+			if (r.cond.chain == known) {
+				names.push_back(known);
+				break;
+			}
+	for (const row &r : rows)
+		if (std::find(names.begin(), names.end(), r.cond.chain) == names.end())
+			names.push_back(r.cond.chain);
+	return names;
+}
+
 std::vector<point> aggregate(const std::vector<row> &rows, const std::string &sweep, double rate,
-			     const std::string &axis)
+			     const std::string &axis, const std::string &chain)
 {
 	std::map<double, point> by_x;
 	for (const row &r : rows) {
-		if (r.cond.sweep != sweep || std::fabs(r.cond.rate - rate) > 1e-6)
+		if (r.cond.sweep != sweep || r.cond.chain != chain || std::fabs(r.cond.rate - rate) > 1e-6)
 			continue;
 		const double x = column(r.cond, axis);
 		if (std::isnan(x))

@@ -20,13 +20,13 @@ namespace sensitivity {
 
 struct condition {
 	std::string sweep; // which sweep the case belongs to
+	std::string chain = "specified"; // decoding chain: "specified" or "enhanced"
 	double rate = 1707.65;
 	double snr_db = 1e9; // 1e9 and above: no noise
 	double offset_hz = 0;
 	double ppm = 0;
 	double fading_hz = 0;
 	uint64_t seed = 1;
-	std::string chain = "specified"; // decoding chain: "specified" or "enhanced"
 };
 
 struct outcome {
@@ -73,7 +73,11 @@ std::string csv_line(const row &r);
 // give an error naming the line.
 std::string parse_csv(const std::string &text, std::vector<row> &rows);
 
-// Mean figures of the cases that share a sweep, rate and x value.
+// The decoding chains the rows hold, "specified" and "enhanced" first in
+// that order.
+std::vector<std::string> chains(const std::vector<row> &rows);
+
+// Mean figures of the cases that share a sweep, chain, rate and x value.
 struct point {
 	double x = 0;
 	int cases = 0;
@@ -85,7 +89,7 @@ struct point {
 // x is the column named by `axis`: "snr_db", "offset_hz", "ppm" or
 // "fading_hz"; points come sorted by x.
 std::vector<point> aggregate(const std::vector<row> &rows, const std::string &sweep, double rate,
-			     const std::string &axis);
+			     const std::string &axis, const std::string &chain = "specified");
 
 // The lowest x from which every point up to the end has a mean CER below
 // `limit`; NaN when the last point does not.

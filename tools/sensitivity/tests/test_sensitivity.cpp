@@ -1,10 +1,15 @@
 // Scoring, CSV and the summary figures; one clean and one hopeless case
-// decoded for real.
+// decoded for real; a chart drawn by gnuplot.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 
+#include "charts.h"
 #include "sensitivity.h"
 
 using namespace sensitivity;
@@ -39,7 +44,7 @@ TEST(Score, MessageTextsAreEncodableAndCarryTheirIdentifier)
 row sample_row()
 {
 	row r;
-	r.cond = {"offset", 1707.65, 10, -30, 150, 0.5, 7, "enhanced"};
+	r.cond = {"offset", "enhanced", 1707.65, 10, -30, 150, 0.5, 7};
 	r.out.ref_chars = 180;
 	r.out.wrong_chars = 9;
 	r.out.locked = true;
@@ -90,7 +95,11 @@ TEST(Csv, MalformedLinesAreNamed)
 	err = parse_csv(",specified,1707.65,1,0,0,0,1,180,0,0,1,1,0\n", rows);
 	EXPECT_NE(err.find("no sweep"), std::string::npos) << err;
 	rows.clear();
-	err = parse_csv("snr,best,1707.65,1,0,0,0,1,180,0,0,1,1,0\n", rows);
+	// A CSV from before the chain column, or a misspelt chain.
+	err = parse_csv("snr,1707.65,1,0,0,0,1,180,0,0,1,1,0\n", rows);
+	EXPECT_NE(err.find("13 fields, not 14"), std::string::npos) << err;
+	rows.clear();
+	err = parse_csv("snr,enhance,1707.65,1,0,0,0,1,180,0,0,1,1,0\n", rows);
 	EXPECT_NE(err.find("unknown chain"), std::string::npos) << err;
 }
 
@@ -113,15 +122,19 @@ TEST(Summary, AggregateAndLimits)
 	for (int seed = 1; seed <= 2; seed++)
 		for (int snr : {0, 5}) {
 			row r;
-			r.cond = {"snr", 1700, double(snr), 0, 0, 0, uint64_t(seed)};
+			r.cond = {"snr", "specified", 1700, double(snr), 0, 0, 0, uint64_t(seed)};
 			r.out.ref_chars = 100;
 			r.out.wrong_chars = snr == 0 ? 10 * seed : 0;
 			r.out.locked = true;
 			r.out.msg_ok = seed == 1;
 			rows.push_back(r);
 		}
-	rows.push_back({{"snr", 1707.65, 0, 0, 0, 0, 1}, {100, 100, false, false, -1}});
-	auto a = aggregate(rows, "snr", 1700, "snr_db");
+	rows.push_back({{"snr", "specified", 1707.65, 0, 0, 0, 0, 1}, {100, 100, false, false, -1}});
+	// The other chain's cases at the same points stay out of these figures.
+	rows.push_back({{"snr", "enhanced", 1700, 0, 0, 0, 0, 1}, {100, 0, true, true, 0}});
+	rows.push_back({{"snr", "enhanced", 1700, 7, 0, 0, 0, 1}, {100, 0, true, true, 0}});
+	EXPECT_EQ(chains(rows), (std::vector<std::string>{"specified", "enhanced"}));
+	auto a = aggregate(rows, "snr", 1700, "snr_db", "specified");
 	ASSERT_EQ(a.size(), 2u);
 	EXPECT_EQ(a[0].x, 0);
 	EXPECT_EQ(a[0].cases, 2);
@@ -129,6 +142,11 @@ TEST(Summary, AggregateAndLimits)
 	EXPECT_DOUBLE_EQ(a[0].msg_rate, 0.5);
 	EXPECT_DOUBLE_EQ(a[1].lock_rate, 1.0);
 	EXPECT_EQ(aggregate(rows, "snr", 1707.65, "snr_db").size(), 1u);
+	auto e = aggregate(rows, "snr", 1700, "snr_db", "enhanced");
+	ASSERT_EQ(e.size(), 2u);
+	EXPECT_EQ(e[0].cases, 1);
+	EXPECT_DOUBLE_EQ(e[0].cer, 0);
+	EXPECT_EQ(e[1].x, 7);
 
 	// A dip back above the limit at high x moves the threshold up.
 	EXPECT_EQ(threshold_from_below(pts({{0, 0.5}, {1, 0.005}, {2, 0.02}, {3, 0}, {4, 0}}), 0.01), 3);
@@ -145,6 +163,68 @@ TEST(Summary, AggregateAndLimits)
 	EXPECT_TRUE(r.hi_broke);
 	r = working_range(pts({{-10, 0}, {0, 0.5}, {10, 0}}), 0.01);
 	EXPECT_TRUE(std::isnan(r.lo));
+}
+
+bool on_path(const char *prog)
+{
+	const char *path = getenv("PATH");
+	std::string dirs = path ? path : "";
+	for (size_t a = 0, b; a <= dirs.size(); a = b + 1) {
+		b = dirs.find(':', a);
+		if (b == std::string::npos)
+			b = dirs.size();
+		const std::string f = dirs.substr(a, b - a) + "/" + prog;
+		if (access(f.c_str(), X_OK) == 0)
+			return true;
+	}
+	return false;
+}
+
+// A log-axis panel with a zero point (drawn on the floor) over a linear
+// one, as the tool draws them; and a missing gnuplot named as such.
+TEST(Charts, PngDrawnByGnuplotOrMissingProgramReported)
+{
+	chart c;
+	c.title = "it's a test";
+	c.xlabel = "SNR in 500 Hz (dB)";
+	panel cer;
+	cer.log_y = true;
+	cer.ymin = 0.01;
+	cer.yref = 1;
+	cer.lines.push_back({"specified, 1700 frames/s", {0, 1, 2, 3}, {50, 5, 0.2, 0}, 0, 1});
+	cer.lines.push_back({"enhanced", {0, 1, 2, 3}, {1, 0, 0, 0}, 1, 0});
+	panel msgs;
+	msgs.lines.push_back({"messages", {0, 1, 2, 3}, {0, 50, NAN, 100}, 0, 0});
+	c.panels = {cer, msgs};
+	char dir[] = "/tmp/sensitivity-test.XXXXXX";
+	ASSERT_NE(mkdtemp(dir), nullptr);
+	const std::string png = std::string(dir) + "/chart.png";
+
+	const std::string missing = draw_chart(c, png, std::string(dir) + "/no-such-gnuplot");
+	EXPECT_NE(missing.find("not found"), std::string::npos) << missing;
+	EXPECT_NE(missing.find("gnuplot"), std::string::npos) << missing;
+
+	if (!on_path("gnuplot")) {
+		rmdir(dir);
+		GTEST_SKIP() << "gnuplot is not installed (Debian package gnuplot-nox)";
+	}
+	EXPECT_NE(draw_chart(chart{}, png), "");
+	ASSERT_EQ(draw_chart(c, png), "");
+	std::ifstream in(png, std::ios::binary);
+	std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+	ASSERT_GT(bytes.size(), 24u);
+	EXPECT_EQ(bytes.substr(0, 8), "\x89PNG\r\n\x1a\n");
+	// IHDR: 800 x 600.
+	auto be32 = [&](size_t at) {
+		return (uint32_t(uint8_t(bytes[at])) << 24) | (uint32_t(uint8_t(bytes[at + 1])) << 16) |
+		       (uint32_t(uint8_t(bytes[at + 2])) << 8) | uint8_t(bytes[at + 3]);
+	};
+	EXPECT_EQ(be32(16), 800u);
+	EXPECT_EQ(be32(20), 600u);
+	// Lines, text and grid, not a blank picture.
+	EXPECT_GT(bytes.size(), 10000u);
+	std::remove(png.c_str());
+	rmdir(dir);
 }
 
 TEST(RunCase, CleanSignalDecodesAndNoiseDoesNot)
