@@ -16,19 +16,6 @@ namespace navaudio_check {
 
 namespace {
 
-int scratch_fd(const char *name)
-{
-	int fd = memfd_create(name, 0);
-	if (fd >= 0)
-		return fd;
-	FILE *f = tmpfile();
-	if (!f)
-		return -1;
-	fd = dup(fileno(f));
-	fclose(f);
-	return fd;
-}
-
 bool write_all(int fd, const unsigned char *p, size_t n)
 {
 	while (n > 0) {
@@ -39,16 +26,6 @@ bool write_all(int fd, const unsigned char *p, size_t n)
 		n -= static_cast<size_t>(w);
 	}
 	return true;
-}
-
-std::string read_all(int fd)
-{
-	std::string s;
-	char buf[8192];
-	lseek(fd, 0, SEEK_SET);
-	for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
-		s.append(buf, static_cast<size_t>(n));
-	return s;
 }
 
 } // namespace
@@ -88,55 +65,15 @@ std::string decode_channel(const std::vector<unsigned char> &stream, int ch, dec
 		else
 			one.back() &= 0x7f;
 	}
-	int rec = scratch_fd("stream");
+	int rec = sensitivity::scratch_fd("stream");
 	if (rec < 0 || !write_all(rec, one.data(), one.size())) {
 		if (rec >= 0)
 			close(rec);
 		return std::string("cannot make a scratch file: ") + strerror(errno);
 	}
-	lseek(rec, 0, SEEK_SET);
-	int echo = scratch_fd("echo");
-	if (echo < 0) {
-		close(rec);
-		return "cannot make a scratch file";
-	}
-	// The daemon's start-up lines and character echo go to standard
-	// output; both are caught, the echo alone kept.
-	fflush(stdout);
-	const int saved = dup(1);
-	dup2(echo, 1);
-	skerrin_all *o = skerrin_init(1, 0x08, 1700);
-	if (o) {
-		int minphasings = 2;
-		double max_err = 100.0;
-		skerrin_all_set(o, 0, &minphasings);
-		skerrin_all_set(o, 2, &max_err);
-		fflush(stdout);
-		ftruncate(echo, 0);
-		lseek(echo, 0, SEEK_SET);
-		o->input_fd = rec;
-		o->copy_fd = -1;
-		decode_i_q_sig(o);
-	}
-	fflush(stdout);
-	dup2(saved, 1);
-	close(saved);
+	std::string err = sensitivity::decode_recording(rec, "specified", out);
 	close(rec);
-	if (!o) {
-		close(echo);
-		return "skerrin_init failed";
-	}
-	out.echo = read_all(echo);
-	close(echo);
-	gt_msg_reset(&o->channels[0].msg_obj);
-	while (MessageObj *m = message_list_get()) {
-		out.ids.push_back(std::string(m->msg_id, static_cast<size_t>(std::min(m->msg_id_len, 4))));
-		out.errors.push_back(m->errors);
-		message_remove(&m);
-	}
-	delete[] o->channels;
-	delete o;
-	return "";
+	return err;
 }
 
 std::string run_audio_case(const audio_case &c, sensitivity::outcome &out, double *centre_used)

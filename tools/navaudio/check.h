@@ -27,11 +27,7 @@ std::string convert(const std::vector<float> &audio, const navaudio::Settings &s
 // Decodes channel `ch` of a three-channel stream with the daemon's chain;
 // the character echo and the identifiers (with error counts) of the
 // queued messages.
-struct decoded {
-	std::string echo;
-	std::vector<std::string> ids;
-	std::vector<int> errors;
-};
+using decoded = sensitivity::decoded;
 std::string decode_channel(const std::vector<unsigned char> &stream, int ch, decoded &out);
 
 // One case of the audio path, scored as the direct stream's cases are.

@@ -43,19 +43,6 @@ std::string read_fd(int fd)
 	return s;
 }
 
-// A file descriptor of an anonymous file, or -1.
-int scratch_fd(const char *name)
-{
-	int fd = memfd_create(name, 0);
-	if (fd >= 0)
-		return fd;
-	FILE *f = tmpfile();
-	if (!f)
-		return -1;
-	fd = dup(fileno(f));
-	fclose(f);
-	return fd;
-}
 
 std::string fmt(double v)
 {
@@ -135,6 +122,73 @@ std::string message_text(uint64_t seed)
 	return "ZCZC " + message_id(seed) + "\n" + kBodies[seed % 3] + "\nNNNN";
 }
 
+int scratch_fd(const char *name)
+{
+	int fd = memfd_create(name, 0);
+	if (fd >= 0)
+		return fd;
+	FILE *f = tmpfile();
+	if (!f)
+		return -1;
+	fd = dup(fileno(f));
+	fclose(f);
+	return fd;
+}
+
+std::string decode_recording(int rec, const std::string &chain, decoded &out)
+{
+	out = decoded{};
+	lseek(rec, 0, SEEK_SET);
+	// The daemon's start-up lines and character echo go to standard
+	// output; both are caught, the echo alone kept.
+	int echo = scratch_fd("echo");
+	if (echo < 0)
+		return std::string("cannot make a scratch file: ") + strerror(errno);
+	std::string err;
+	fflush(stdout);
+	const int saved = dup(1);
+	dup2(echo, 1);
+	skerrin_all *o = skerrin_init(1, 0x08, 1700);
+	if (o) {
+		// The daemon's defaults: lock after more than two phasing periods,
+		// queue every message whatever its errors.
+		int minphasings = 2;
+		double max_err = 100.0;
+		skerrin_all_set(o, 0, &minphasings);
+		skerrin_all_set(o, 2, &max_err);
+		if (chain == "enhanced" && skerrin_set_chain(o, SKERRIN_CHAIN_ENHANCED) != 0)
+			err = "cannot make the enhanced chain";
+		fflush(stdout);
+		ftruncate(echo, 0);
+		lseek(echo, 0, SEEK_SET);
+		o->input_fd = rec;
+		o->copy_fd = -1;
+		if (err.empty())
+			decode_i_q_sig(o);
+	}
+	fflush(stdout);
+	dup2(saved, 1);
+	close(saved);
+	if (!o) {
+		close(echo);
+		return "skerrin_init failed";
+	}
+	out.echo = read_fd(echo);
+	close(echo);
+
+	gt_msg_reset(&o->channels[0].msg_obj);
+	while (MessageObj *m = message_list_get()) {
+		out.ids.push_back(std::string(m->msg_id, size_t(std::max(0, std::min(m->msg_id_len, 4)))));
+		out.errors.push_back(m->errors);
+		message_remove(&m);
+	}
+	for (int i = 0; i < o->no_of_chan; i++)
+		enh_cha_free(o->channels[i].enh);
+	delete[] o->channels;
+	delete o;
+	return err;
+}
+
 std::string run_case(const condition &c, outcome &out)
 {
 	out = outcome{};
@@ -161,68 +215,24 @@ std::string run_case(const condition &c, outcome &out)
 		close(rec);
 		return "navsynth: " + err;
 	}
-	lseek(rec, 0, SEEK_SET);
-
-	// The daemon's start-up lines and character echo go to standard
-	// output; both are caught, the echo alone kept.
-	int echo = scratch_fd("echo");
-	if (echo < 0) {
-		close(rec);
-		return "cannot make a scratch file";
-	}
-	fflush(stdout);
-	const int saved = dup(1);
-	dup2(echo, 1);
-	skerrin_all *o = skerrin_init(1, 0x08, 1700);
-	if (o) {
-		// The daemon's defaults: lock after more than two phasing periods,
-		// queue every message whatever its errors.
-		int minphasings = 2;
-		double max_err = 100.0;
-		skerrin_all_set(o, 0, &minphasings);
-		skerrin_all_set(o, 2, &max_err);
-		if (c.chain == "enhanced" && skerrin_set_chain(o, SKERRIN_CHAIN_ENHANCED) != 0)
-			err = "cannot make the enhanced chain";
-		fflush(stdout);
-		ftruncate(echo, 0);
-		lseek(echo, 0, SEEK_SET);
-		o->input_fd = rec;
-		o->copy_fd = -1;
-		if (err.empty())
-			decode_i_q_sig(o);
-	}
-	fflush(stdout);
-	dup2(saved, 1);
-	close(saved);
+	decoded d;
+	err = decode_recording(rec, c.chain, d);
 	close(rec);
-	if (!o) {
-		close(echo);
-		return "skerrin_init failed";
-	}
-	const std::string text = read_fd(echo);
-	close(echo);
-
-	gt_msg_reset(&o->channels[0].msg_obj);
-	const std::string id = message_id(c.seed);
-	while (MessageObj *m = message_list_get()) {
-		if (!out.msg_ok && m->msg_id_len >= 4 && std::string(m->msg_id, 4) == id) {
-			out.msg_ok = true;
-			out.msg_errors = m->errors;
-		}
-		message_remove(&m);
-	}
-	for (int i = 0; i < o->no_of_chan; i++)
-		enh_cha_free(o->channels[i].enh);
-	delete[] o->channels;
-	delete o;
 	if (!err.empty())
 		return err;
 
+	const std::string id = message_id(c.seed);
+	for (size_t k = 0; k < d.ids.size(); k++)
+		if (d.ids[k] == id) {
+			out.msg_ok = true;
+			out.msg_errors = d.errors[k];
+			break;
+		}
 	const std::string ref = message_text(c.seed);
-	out.locked = !text.empty();
+	out.locked = !d.echo.empty();
 	out.ref_chars = int(ref.size());
-	out.wrong_chars = fitting_distance(ref, strip_marks(text));
-	out.unmarked = unmarked_errors(ref, strip_marks(text));
+	out.wrong_chars = fitting_distance(ref, strip_marks(d.echo));
+	out.unmarked = unmarked_errors(ref, strip_marks(d.echo));
 	return "";
 }
 

@@ -66,6 +66,21 @@ std::string message_id(uint64_t seed);
 // caught from standard output.  Empty error text on success.
 std::string run_case(const condition &c, outcome &out);
 
+// A file descriptor of an anonymous scratch file, or -1.
+int scratch_fd(const char *name);
+
+// What the daemon's chain made of a one-channel recording: the character
+// echo, and the identifiers and error counts of the messages it queued.
+struct decoded {
+	std::string echo;
+	std::vector<std::string> ids;
+	std::vector<int> errors;
+};
+// Decodes the recording open on `rec` (from its start) in this process
+// with the chain named as in `condition::chain`.  Empty error text on
+// success.
+std::string decode_recording(int rec, const std::string &chain, decoded &out);
+
 // CSV: a header line, then one line per case.
 std::string csv_header();
 std::string csv_line(const row &r);
