@@ -7,7 +7,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 
-"$top/tools/install-deps.sh" crossbuild-essential-armel qemu-user file python3 busybox-static
+"$top/tools/install-deps.sh" crossbuild-essential-armel qemu-user file python3 psmisc
 "$top/tools/cross/make-sysroot.sh"
 "$top/tools/cross/binfmt-arm.sh"
 
