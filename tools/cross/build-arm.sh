@@ -40,5 +40,8 @@ for prog in "$stage"/usr/bin/*; do
 done
 
 # What the board's kernel will be asked for, and the start-up script.
-"$top/tools/cross/syscalls.sh" "$stage"
-"$top/tools/cross/test-startup.sh" "$stage"
+# (Both run, so that one failing does not hide the other.)
+rc=0
+"$top/tools/cross/syscalls.sh" "$stage" || rc=1
+"$top/tools/cross/test-startup.sh" "$stage" || rc=1
+exit $rc

@@ -2,8 +2,8 @@
 # Runs every staged program under qemu-arm as on the board (kernel release
 # 2.6.25, an ARM926 processor) through the work it does in the tests, logs
 # the system calls it makes, and fails on any call that Linux 2.6.25 does not
-# have on ARM EABI unless it is listed below as looked at (the C library or
-# our code falls back when the kernel answers ENOSYS).  Needs root for the
+# have on ARM EABI unless syscalls-2.6.25.py lists it as looked at (the C
+# library or our code falls back when the kernel answers ENOSYS).  Needs root for the
 # private network and process namespaces the programs run in.
 #   syscalls.sh [rootfs]          (default: out/rootfs)
 # The logs stay in out/syscalls/ for reading.
@@ -16,7 +16,7 @@ header=/usr/arm-linux-gnueabi/include/asm/unistd-eabi.h
 
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
-rm -rf "$logs"
+$sudo rm -rf "$logs"
 mkdir -p "$logs/work"
 
 # The work, run inside fresh network and process namespaces (so the fixed
@@ -45,14 +45,18 @@ gone() {	# until no process of that name is left, at most 120 s
 		sleep 0.5
 	done
 }
-# Every staged program starts and shows its usage.
+# Every staged program starts and shows its usage (a status of 128 and up
+# would be a signal: a crash before or in main).
 for p in "$bin"/*; do
+	rc=0
 	case "$(basename "$p")" in
-	confwrite) ;;	# takes no options: run below
-	daemon) t daemon "$p" >/dev/null 2>&1 || true ;;
-	*) t "$(basename "$p")" "$p" -h >/dev/null 2>&1 || true ;;
+	confwrite) continue ;;	# takes no options: runs below
+	daemon) t daemon "$p" >/dev/null 2>&1 || rc=$? ;;
+	*) t "$(basename "$p")" "$p" -h >/dev/null 2>&1 || rc=$? ;;
 	esac
+	[ $rc -lt 128 ] || { echo "$(basename "$p") does not start: status $rc"; exit 1; }
 done
+echo "== every program starts"
 echo "== navsynth writes a recording"
 t navsynth "$bin/navsynth" -s 7 -g 2 -k 1 -m "$top/tools/demo/ch1-518.txt" -o rec.raw
 echo "== skerrin decodes it and serves a client"
@@ -104,8 +108,8 @@ echo "== done"
 EOF
 
 echo "Tracing the staged programs' system calls (logs in $logs)"
-env -u QEMU_LD_PREFIX QEMU_STRACE=1 QEMU_UNAME=2.6.25 QEMU_CPU=arm926 \
-	$sudo unshare --net --pid --fork --mount-proc \
+$sudo env -u QEMU_LD_PREFIX QEMU_STRACE=1 QEMU_UNAME=2.6.25 QEMU_CPU=arm926 \
+	unshare --net --pid --fork --mount-proc \
 	bash "$logs/work.sh" "$root" "$top" "$logs" >"$logs/work.log" 2>&1 || {
 	cat "$logs/work.log"
 	echo "syscalls: the traced work failed"

@@ -72,8 +72,8 @@ chmod 755 "$root/sbin/insmod" "$root/bin/mknod"
 echo "Running S80navtex start and stop in a scratch root"
 # Fresh network and process namespaces: port 9968 is free, and whatever is
 # left (the device stand-in, a skerrin that would not stop) ends with them.
-env -u QEMU_LD_PREFIX QEMU_UNAME=2.6.25 QEMU_CPU=arm926 PATH=/sbin:/bin:/usr/sbin:/usr/bin \
-	$sudo unshare --mount --net --pid --fork --mount-proc="$root/proc" \
+$sudo env -u QEMU_LD_PREFIX QEMU_UNAME=2.6.25 QEMU_CPU=arm926 PATH=/sbin:/bin:/usr/sbin:/usr/bin \
+	unshare --mount --net --pid --fork --mount-proc="$root/proc" \
 	/bin/sh -c 'ip link set lo up && exec chroot "$1" /bin/sh /check.sh' sh "$root"
 
 expected="insmod /lib/modules/navtex/clkgendrv.ko
