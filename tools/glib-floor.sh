@@ -45,7 +45,7 @@ FROM_OLD_MACROS = {
 # names are in GLib 2.0 (macros through the thread vtable up to 2.30).
 PRE_232_THREADS = {
     "g_thread_init", "g_thread_init_with_errorcheck_mutexes",
-    "g_thread_create_full", "g_thread_get_initialized",
+    "g_thread_create", "g_thread_create_full",
     "g_mutex_new", "g_mutex_free", "g_cond_new", "g_cond_free",
     "g_cond_timed_wait", "g_private_new",
     "g_static_mutex_init", "g_static_mutex_free", "g_static_mutex_get_mutex_impl",
