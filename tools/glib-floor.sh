@@ -42,7 +42,8 @@ FROM_OLD_MACROS = {
     "g_assertion_message_expr": "g_assert",
 }
 # The thread API before 2.32 is left out of the introspection data; these
-# names are in GLib 2.0 (macros through the thread vtable up to 2.30).
+# names are all in GLib 2.14 (up to 2.30 many were macros through the
+# thread vtable).
 PRE_232_THREADS = {
     "g_thread_init", "g_thread_init_with_errorcheck_mutexes",
     "g_thread_create", "g_thread_create_full",
