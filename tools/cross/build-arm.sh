@@ -35,6 +35,10 @@ for prog in "$stage"/usr/bin/*; do
 	*"ARM, EABI5"*"statically linked"*) ;;
 	*) echo "not a statically linked ARM EABI program: $prog ($kind)"; exit 1 ;;
 	esac
+	# The entry that supplies AT_RANDOM where Linux 2.6.25 gives none.
+	entry=$(arm-linux-gnueabi-readelf -h "$prog" | awk '/Entry point/ { print $NF }')
+	start=$(arm-linux-gnueabi-nm "$unstripped/usr/bin/$(basename "$prog")" | awk '$3 == "board_start" { print "0x" $1 }')
+	[ -n "$start" ] && [ $((entry)) -eq $((start)) ] || { echo "$prog does not start at board_start"; exit 1; }
 	printf '  %-10s %8d %8d\n' "$(basename "$prog")" "$(stat -c %s "$prog")" \
 		"$(stat -c %s "$unstripped/usr/bin/$(basename "$prog")")"
 done
