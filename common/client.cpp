@@ -70,6 +70,12 @@ int client_connect(const char *host, int port, int timeout_ms, std::string *err)
 	// Not handed on to programs the caller starts: they would keep the
 	// connection open after the caller closes it.
 	int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+	if (fd < 0 && errno == EINVAL) {
+		// Kernels before 2.6.27 (the board's) know no socket flags.
+		fd = socket(AF_INET, SOCK_STREAM, 0);
+		if (fd >= 0)
+			fcntl(fd, F_SETFD, FD_CLOEXEC);
+	}
 	if (fd < 0) {
 		set_err(err, std::string("socket: ") + strerror(errno));
 		freeaddrinfo(res);

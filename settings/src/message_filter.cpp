@@ -44,6 +44,14 @@ void entry_free(gpointer data)
     g_free(entry);
 }
 
+// g_slist_free_full came with GLib 2.28; the user interface's GLib may be older.
+void entry_list_free(GSList *list)
+{
+    for (GSList *l = list; l; l = l->next)
+        entry_free(l->data);
+    g_slist_free(list);
+}
+
 bool entry_matches(const filter_entry *entry, const gchar *built, size_t len, int freq)
 {
     return entry->freq == freq && strncmp(entry->pattern, built, len) == 0;
@@ -117,9 +125,9 @@ void message_filter_free(filter_obj *filters)
 {
     if (!filters)
         return;
-    g_slist_free_full(filters->freq_list, entry_free);
-    g_slist_free_full(filters->pattern_list, entry_free);
-    g_slist_free_full(filters->spare_list, entry_free);
+    entry_list_free(filters->freq_list);
+    entry_list_free(filters->pattern_list);
+    entry_list_free(filters->spare_list);
     filters->freq_list = nullptr;
     filters->pattern_list = nullptr;
     filters->spare_list = nullptr;

@@ -37,6 +37,16 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "-Wl,-rpath-link,${_arm_libdirs}")
 # installed programs use the board's own library paths.
 set(CMAKE_BUILD_RPATH "${NAVTEX_ARM_SYSROOT}/usr/lib/arm-linux-gnueabi;${NAVTEX_ARM_SYSROOT}/lib/arm-linux-gnueabi")
 
+# The board's root filesystem has neither this C library nor GLib: the
+# installed programs are linked statically (NAVTEX_STATIC_PROGRAMS, applied
+# in the top-level CMakeLists.txt).  GLib and PCRE are therefore taken from
+# their static archives everywhere; GLib's pkg-config file names PCRE only
+# for static links, so it is added here (an archive: linked in only where used).
+set(NAVTEX_STATIC_PROGRAMS ON CACHE BOOL "Link the installed programs statically")
+# CMake sets its own library suffixes after reading this file.
+set(CMAKE_PROJECT_INCLUDE "${CMAKE_CURRENT_LIST_DIR}/armel-static.cmake")
+set(CMAKE_CXX_STANDARD_LIBRARIES "${NAVTEX_ARM_SYSROOT}/usr/lib/arm-linux-gnueabi/libpcre2-8.a")
+
 set(ENV{PKG_CONFIG_LIBDIR} "${NAVTEX_ARM_SYSROOT}/usr/lib/arm-linux-gnueabi/pkgconfig:${NAVTEX_ARM_SYSROOT}/usr/share/pkgconfig")
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "${NAVTEX_ARM_SYSROOT}")
 set(ENV{PKG_CONFIG_PATH} "")

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds every user-space program for the board (ARMv5, armel), runs the
-# test suite under qemu user-mode emulation and stages the board's root
-# filesystem in out/rootfs.  Extra arguments go to ctest (e.g. -R skerrin).
+# test suite under qemu user-mode emulation, stages the board's root
+# filesystem in out/rootfs, traces the staged programs' system calls against
+# Linux 2.6.25 and runs the start-up script in a scratch root.  Extra
+# arguments go to ctest (e.g. -R skerrin).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 
-"$top/tools/install-deps.sh" crossbuild-essential-armel qemu-user file
+"$top/tools/install-deps.sh" crossbuild-essential-armel qemu-user file python3 psmisc
 "$top/tools/cross/make-sysroot.sh"
 "$top/tools/cross/binfmt-arm.sh"
 
@@ -16,11 +18,34 @@ cmake --build "$build" -j "$(nproc)"
 export QEMU_LD_PREFIX=/usr/arm-linux-gnueabi
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 1800 "$@"
 
+# The board's programs carry their own libraries (they are linked
+# statically) and are staged stripped; the unstripped ones, for debugging,
+# go to out/rootfs-unstripped.
 stage="$top/out/rootfs"
-rm -rf "$stage"
-DESTDIR="$stage" cmake --install "$build" --prefix / >/dev/null
+unstripped="$top/out/rootfs-unstripped"
+rm -rf "$stage" "$unstripped"
+DESTDIR="$unstripped" cmake --install "$build" --prefix / >/dev/null
+DESTDIR="$stage" cmake --install "$build" --prefix / --strip >/dev/null
 echo "Board root filesystem staged in $stage:"
 (cd "$stage" && find . -type f | sort | sed 's/^\./  /')
+echo "Programs (bytes staged, unstripped):"
 for prog in "$stage"/usr/bin/*; do
-	file -b "$prog" | grep -q 'ARM, EABI5' || { echo "not an ARM EABI program: $prog"; exit 1; }
+	kind=$(file -b "$prog")
+	case "$kind" in
+	*"ARM, EABI5"*"statically linked"*) ;;
+	*) echo "not a statically linked ARM EABI program: $prog ($kind)"; exit 1 ;;
+	esac
+	# The entry that supplies AT_RANDOM where Linux 2.6.25 gives none.
+	entry=$(arm-linux-gnueabi-readelf -h "$prog" | awk '/Entry point/ { print $NF }')
+	start=$(arm-linux-gnueabi-nm "$unstripped/usr/bin/$(basename "$prog")" | awk '$3 == "board_start" { print "0x" $1 }')
+	[ -n "$start" ] && [ $((entry)) -eq $((start)) ] || { echo "$prog does not start at board_start"; exit 1; }
+	printf '  %-10s %8d %8d\n' "$(basename "$prog")" "$(stat -c %s "$prog")" \
+		"$(stat -c %s "$unstripped/usr/bin/$(basename "$prog")")"
 done
+
+# What the board's kernel will be asked for, and the start-up script.
+# (Both run, so that one failing does not hide the other.)
+rc=0
+"$top/tools/cross/syscalls.sh" "$stage" || rc=1
+"$top/tools/cross/test-startup.sh" "$stage" || rc=1
+exit $rc

@@ -224,11 +224,13 @@ void filefeed_delivered(feed_state &st)
 
 int filefeed_listen(int port)
 {
-	int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+	// No SOCK_CLOEXEC or accept4: the board's kernel (2.6.25) has neither.
+	int fd = socket(AF_INET, SOCK_STREAM, 0);
 	if (fd < 0) {
 		perror("socket");
 		return -1;
 	}
+	fcntl(fd, F_SETFD, FD_CLOEXEC);
 	int one = 1;
 	setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
 	struct sockaddr_in addr = {};
@@ -285,8 +287,9 @@ int filefeed_serve(int listen_fd, feed_state &st)
 		}
 
 		if (slots[listen_fd].revents & POLLIN) {
-			int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+			int fd = accept(listen_fd, nullptr, nullptr);
 			if (fd >= 0) {
+				fcntl(fd, F_SETFD, FD_CLOEXEC);
 				printf("new socket: %i\n", fd);
 				if (fd >= slot_count) {
 					printf("Max number of fd's reached\n");
