@@ -7,6 +7,7 @@
 #include "feedmock.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <getopt.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -494,9 +495,11 @@ void client_add(feedmock_settings *s, int fd, const struct sockaddr_in *peer)
 gpointer server_thread(gpointer data)
 {
 	auto *s = static_cast<feedmock_settings *>(data);
-	int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+	// No SOCK_CLOEXEC or accept4: the board's kernel (2.6.25) has neither.
+	int fd = socket(AF_INET, SOCK_STREAM, 0);
 	if (fd < 0)
 		return nullptr;
+	fcntl(fd, F_SETFD, FD_CLOEXEC);
 	int one = 1;
 	if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one)) < 0) {
 		g_message("Error setting socket options (%s)", g_strerror(errno));
@@ -526,8 +529,9 @@ gpointer server_thread(gpointer data)
 			continue;
 		struct sockaddr_in peer = {};
 		socklen_t len = sizeof(peer);
-		int cfd = accept4(fd, reinterpret_cast<struct sockaddr *>(&peer), &len,
-				  SOCK_CLOEXEC);
+		int cfd = accept(fd, reinterpret_cast<struct sockaddr *>(&peer), &len);
+		if (cfd >= 0)
+			fcntl(cfd, F_SETFD, FD_CLOEXEC);
 		if (cfd < 0) {
 			g_message("Accept error: %s", g_strerror(errno));
 			// Out of descriptors, for instance: don't spin on it.
