@@ -23,6 +23,8 @@ constexpr double kMinPosterior = 0.6;
 // apart over a 17-sample window, sinc^2(1.69).
 constexpr double kLeak = 0.02;
 constexpr double kNoiseMemory = 4; // characters
+constexpr int kIdxLetters = 28, kIdxFigures = 29;
+constexpr double kShiftShare = 0.5;
 
 // ln I0(x), x >= 0: the polynomial fits of Abramowitz and Stegun 9.8.1 and
 // 9.8.2 (relative error of I0 below 2e-7).
@@ -152,15 +154,16 @@ char enh_char_decide(enh_char_obj *o, const int32_t d[7], const int32_t e[7], in
 
 	char ch;
 	if (o->posterior < o->min_posterior) {
-		// Too close to trust; but the case follows the likeliest
-		// character, since a lost shift would garble what follows.
-		if (idx < ALPHABET_SIZE) {
-			const char likely = decode_comb_num(idx, o->char_num);
-			if (likely == kFiguresShift)
-				o->char_num = 15;
-			else if (likely == kLettersShift)
-				o->char_num = 14;
-		}
+		// Too close to trust; the case changes only when a shift is
+		// likelier than all other patterns together: a lost shift garbles
+		// what follows, and so does a false one (in slow fading measured
+		// the more often).
+		const double pl = std::exp(score[kIdxLetters] - score[idx]) / sum;
+		const double pf = std::exp(score[kIdxFigures] - score[idx]) / sum;
+		if (pl >= kShiftShare)
+			o->char_num = 14;
+		else if (pf >= kShiftShare)
+			o->char_num = 15;
 		ch = '*';
 	} else if (idx == ENH_PHASING_PAIR) {
 		ch = 's';
