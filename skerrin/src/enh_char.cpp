@@ -36,16 +36,15 @@ double log_i0(double x)
 	}
 	const double u = 3.75 / x;
 	const double p = 0.39894228 + u * (0.01328592 + u * (0.00225319 + u * (-0.00157565 + u * (0.00916281 + u * (-0.02057706 + u * (0.02635537 + u * (-0.01647633 + u * 0.00392377)))))));
-	return x - 0.5 * std::log(x) + std::log(p);
+	return x + 0.5 * std::log(p * p / x); // one logarithm: emulated, they are dear
 }
 
 // Log-likelihood ratio of a 1 bit from the energies of the two tones
 // (non-coherent detection of a tone of energy s in noise of energy n per
-// correlator): ln I0(2 sqrt(s Em) / n) - ln I0(2 sqrt(s Es) / n).
-double bit_llr(double d, double e, double s, double n)
+// correlator): ln I0(k sqrt(Em)) - ln I0(k sqrt(Es)), k = 2 sqrt(s) / n.
+double bit_llr(double d, double e, double k)
 {
 	const double em = std::max((e + d) / 2, 0.0), es = std::max((e - d) / 2, 0.0);
-	const double k = 2 * std::sqrt(s) / n;
 	return log_i0(k * std::sqrt(em)) - log_i0(k * std::sqrt(es));
 }
 
@@ -135,10 +134,11 @@ char enh_char_decide(enh_char_obj *o, const int32_t d[7], const int32_t e[7], in
 	// taken from this character alone.
 	const double n = std::max({o->noise, energy * 1e-6, 1.0});
 	const double s = std::max(energy / 14 - 2 * n, 0.05 * n);
+	const double gain = 2 * std::sqrt(s) / n;
 	double dx[7], rx[7];
 	for (int j = 0; j < 7; j++) {
-		dx[j] = bit_llr(o->dx_d[k][j], o->dx_e[k][j], s, n);
-		rx[j] = bit_llr(d[j], e[j], s, n);
+		dx[j] = bit_llr(o->dx_d[k][j], o->dx_e[k][j], gain);
+		rx[j] = bit_llr(d[j], e[j], gain);
 	}
 	double score[ENH_PHASING_PAIR + 1];
 	enh_codebook_scores(dx, rx, score);
@@ -146,10 +146,12 @@ char enh_char_decide(enh_char_obj *o, const int32_t d[7], const int32_t e[7], in
 	for (int i = 1; i <= ENH_PHASING_PAIR; i++)
 		if (score[i] > score[idx])
 			idx = i;
-	// The winner's share of the likelihood of all patterns.
+	// The winner's share of the likelihood of all patterns (those far
+	// behind add nothing: exp(-40) is 4e-18; emulated exp is dear).
 	double sum = 0;
 	for (int i = 0; i <= ENH_PHASING_PAIR; i++)
-		sum += std::exp(std::max(score[i] - score[idx], -700.0));
+		if (score[i] - score[idx] > -40)
+			sum += std::exp(score[i] - score[idx]);
 	o->posterior = 1 / sum;
 
 	char ch;
