@@ -24,6 +24,12 @@ constexpr double kMinPosterior = 0.6;
 constexpr double kLeak = 0.02;
 constexpr double kNoiseMemory = 4; // characters
 constexpr int kIdxLetters = 28, kIdxFigures = 29;
+// Within text, idle and phasing signals (and the unused pattern) do not
+// follow a text character: there they start with a likelihood e^1.5 times
+// smaller, so a character misread as one of them (and so lost from the
+// text) more often stays itself or is marked.
+constexpr int kIdxFirstControl = 31; // the unused pattern, beta, alpha, phasing 1, the pair
+constexpr double kControlPrior = 1.5;
 constexpr double kShiftShare = 0.5;
 
 // ln I0(x), x >= 0: the polynomial fits of Abramowitz and Stegun 9.8.1 and
@@ -103,6 +109,7 @@ void enh_char_reset(enh_char_obj *o)
 	std::memset(o->dx_e, 0, sizeof o->dx_e);
 	o->ptr = 0;
 	o->char_num = 14;
+	o->in_text = 0;
 }
 
 char enh_char_decide(enh_char_obj *o, const int32_t d[7], const int32_t e[7], int first_copy)
@@ -142,6 +149,10 @@ char enh_char_decide(enh_char_obj *o, const int32_t d[7], const int32_t e[7], in
 	}
 	double score[ENH_PHASING_PAIR + 1];
 	enh_codebook_scores(dx, rx, score);
+	if (o->in_text) {
+		for (int i = kIdxFirstControl; i <= ENH_PHASING_PAIR; i++)
+			score[i] -= kControlPrior;
+	}
 	int idx = 0;
 	for (int i = 1; i <= ENH_PHASING_PAIR; i++)
 		if (score[i] > score[idx])
@@ -154,6 +165,7 @@ char enh_char_decide(enh_char_obj *o, const int32_t d[7], const int32_t e[7], in
 			sum += std::exp(score[i] - score[idx]);
 	o->posterior = 1 / sum;
 
+	o->in_text = idx < kIdxFirstControl;
 	char ch;
 	if (o->posterior < o->min_posterior) {
 		// Too close to trust; the case changes only when a shift is

@@ -11,7 +11,8 @@
 // other tone); of the 35 valid patterns (four 1s, three 0s) the one whose
 // 1 bits carry the most summed ratio of both copies wins, and so does the
 // phasing pair (phasing signal 1 as first copy, phasing signal 2 as
-// repetition) when it fits better.  When the winner's share of the
+// repetition) when it fits better; right after a text character the idle
+// and phasing signals start at a disadvantage.  When the winner's share of the
 // likelihood of all patterns is too small to trust, the character is '*';
 // its likeliest reading still moves the case shift.  Out: the same
 // characters, marks, case shifts and echo as the specified character
@@ -32,6 +33,7 @@ struct enh_char_obj {
 	double min_posterior; // likelihood share below this gives '*'
 	double noise;      // mean noise energy of a bit in one correlator
 	double posterior;  // the last character's likelihood share
+	int in_text;       // the last character was text, not an idle or phasing signal
 };
 
 // Index of the best-fitting pattern (0..34, or ENH_PHASING_PAIR) for the
