@@ -4,14 +4,17 @@
 // space energy, e = mark + space energy), first copies and repetitions
 // alternating.  First copies wait in a four-entry ring; each repetition is
 // decided together with the first copy sent five positions earlier, once a
-// character, in floating point: of the 35 valid patterns (four 1s, three
-// 0s) the one whose 1 bits carry the most summed mark-minus-space energy
-// of both copies wins (square-law combining), and so does the phasing pair
-// (phasing signal 1 as first copy, phasing signal 2 as repetition) when it
-// fits better.  When the winner's lead over the runner-up is below a share
-// of the pair's total energy, or below a third of the noise energy of a bit (in
-// deep fades), the character is '*'; its likeliest reading still moves the
-// case shift.  Out: the same
+// character, in floating point: each bit of each copy becomes the
+// log-likelihood ratio of a 1 for non-coherent detection (from the two
+// tones' energies, the tone's energy of this character and the noise
+// energy followed over a few characters, less the side lobe's share of the
+// other tone); of the 35 valid patterns (four 1s, three 0s) the one whose
+// 1 bits carry the most summed ratio of both copies wins, and so does the
+// phasing pair (phasing signal 1 as first copy, phasing signal 2 as
+// repetition) when it fits better; right after a text character the idle
+// and phasing signals start at a disadvantage.  When the winner's share of the
+// likelihood of all patterns is too small to trust, the character is '*';
+// its likeliest reading still moves the case shift.  Out: the same
 // characters, marks, case shifts and echo as the specified character
 // decoder ('s' for the phasing pair, 0 for first copies and shifts).
 #ifndef SKERRIN_ENH_CHAR_H
@@ -27,15 +30,19 @@ struct enh_char_obj {
 	int ptr;
 	int char_num;  // 14 letters, 15 figures
 	int dbg_print; // echo each character to standard output
-	double min_margin; // lead below this share of the energy gives '*'
+	double min_posterior; // likelihood share below this gives '*'
 	double noise;      // mean noise energy of a bit in one correlator
-	double noise_margin; // lead below this many noise energies gives '*'
+	double posterior;  // the last character's likelihood share
+	int in_text;       // the last character was text, not an idle or phasing signal
 };
 
 // Index of the best-fitting pattern (0..34, or ENH_PHASING_PAIR) for the
 // evidence of a first copy and its repetition; `margin` gets the lead over
 // the runner-up.
 int enh_codebook_pick(const double dx[7], const double rx[7], double *margin);
+// The fit of every pattern (and, last, the phasing pair): its 1 bits'
+// summed evidence of both copies.
+void enh_codebook_scores(const double dx[7], const double rx[7], double score[ENH_PHASING_PAIR + 1]);
 
 void enh_char_init(enh_char_obj *o, int dbg_print);
 // Forgets first copies (a new lock) and returns to letters case.

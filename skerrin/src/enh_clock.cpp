@@ -21,6 +21,12 @@ constexpr int kAcqNum = 1, kAcqDen = 2;
 constexpr int kHalfNum = 3, kHalfDen = 10;
 // Mean 28-bit phasing match a new character alignment needs (0.45).
 constexpr int kSyncNum = 9, kSyncDen = 20;
+// Repetitions must match their first copies this well (0.4 of the energy
+// product; noise alone gives 0), and better than at the current place by
+// half a position's worth: after a slip of one bit the windows differ in
+// one position at each end.
+constexpr int kRepNum = 4, kRepDen = 10;
+constexpr int64_t kRepMemory = 32; // periods
 // Below this mean energy per bit (a tone of about 15 sample units) the
 // correlation is made of rounding residue, not signal.
 constexpr int64_t kMinEnergy = 64;
@@ -88,6 +94,8 @@ void lock(enh_clock *c)
 	std::memset(c->bit_d, 0, sizeof c->bit_d);
 	std::memset(c->bit_e, 0, sizeof c->bit_e);
 	c->bit_pos = 0;
+	std::memset(c->rep_c, 0, sizeof c->rep_c);
+	std::memset(c->rep_e, 0, sizeof c->rep_e);
 	std::memset(c->sync_c, 0, sizeof c->sync_c);
 	std::memset(c->sync_e, 0, sizeof c->sync_e);
 	c->bmod = 1; // the lock's peak ends the pattern: position 0
@@ -178,6 +186,10 @@ void phasing_peak(enh_clock *c)
 			// A short phasing leaves the rate unsure: the loop starts wide.
 			c->phasing = 0;
 			c->k = c->fit_n >= 8 ? kGearAfterPhasing : kStartGear;
+			// The repetitions' match starts with the message.
+			std::memset(c->rep_c, 0, sizeof c->rep_c);
+			std::memset(c->rep_e, 0, sizeof c->rep_e);
+			c->rep_from = c->bits;
 		}
 		c->expect += static_cast<int64_t>(14 * per + 0.5);
 		return;
@@ -280,7 +292,7 @@ int bit(enh_clock *c)
 
 	c->bit_d[c->bit_pos] = static_cast<int32_t>(d);
 	c->bit_e[c->bit_pos] = static_cast<int32_t>(e);
-	c->bit_pos = (c->bit_pos + 1) & 31;
+	c->bit_pos = (c->bit_pos + 1) & 63;
 	c->grp_d[c->bitcnt] = static_cast<int32_t>(d);
 	c->grp_e[c->bitcnt] = static_cast<int32_t>(e);
 
@@ -291,7 +303,7 @@ int bit(enh_clock *c)
 	// phasing turns into text) does not.
 	int64_t cs = 0, es = 0;
 	for (int k = 0; k < 28; k++) {
-		const int p = (c->bit_pos - 1 - k) & 31;
+		const int p = (c->bit_pos - 1 - k) & 63;
 		cs += enh_phasing[13 - k % 14] ? c->bit_d[p] : -c->bit_d[p];
 		es += c->bit_e[p];
 	}
@@ -299,9 +311,29 @@ int bit(enh_clock *c)
 	c->bmod = b == 13 ? 0 : b + 1;
 	c->sync_c[b] += (cs - c->sync_c[b]) / 4;
 	c->sync_e[b] += (es - c->sync_e[b]) / 4;
+	// Within a message each repetition repeats the first copy sent 35 bits
+	// before: the seven positions where bits match those 35 earlier best
+	// end a repetition.  Values cut to 23 bits so the products fit.
+	{
+		const int p0 = (c->bit_pos - 1) & 63, p1 = (c->bit_pos - 36) & 63;
+		const int64_t q = int64_t(c->bit_d[p0] >> 6) * (c->bit_d[p1] >> 6);
+		const int64_t qe = int64_t(c->bit_e[p0] >> 6) * (c->bit_e[p1] >> 6);
+		c->rep_c[b] += (q - c->rep_c[b]) / kRepMemory;
+		c->rep_e[b] += (qe - c->rep_e[b]) / kRepMemory;
+	}
 	const int a = c->align_mod;
-	if (b != a && c->sync_c[b] * kSyncDen > c->sync_e[b] * kSyncNum &&
-	    (c->sync_c[b] >> 8) * (c->sync_e[a] >> 8) > (c->sync_c[a] >> 8) * (c->sync_e[b] >> 8)) {
+	bool rep_better = false;
+	if (!c->phasing && b != a && c->bits - c->rep_from > 28 * kRepMemory) {
+		int64_t rb = 0, ra = 0, eb = 0;
+		for (int k = 0; k < 7; k++) {
+			rb += c->rep_c[(b + 14 - k) % 14];
+			eb += c->rep_e[(b + 14 - k) % 14];
+			ra += c->rep_c[(a + 14 - k) % 14];
+		}
+		rep_better = rb * kRepDen > eb * kRepNum && (rb - ra) * 14 > eb;
+	}
+	if (rep_better || (b != a && c->sync_c[b] * kSyncDen > c->sync_e[b] * kSyncNum &&
+	    (c->sync_c[b] >> 8) * (c->sync_e[a] >> 8) > (c->sync_c[a] >> 8) * (c->sync_e[b] >> 8))) {
 		c->align_mod = b;
 		c->bitcnt = 0;
 		c->bytcnt = 0;

@@ -30,7 +30,8 @@
 // correlator over 8 samples retunes both oscillators (AFC).  In a fade
 // (a character's mean |d| below half the usual) both loops hold.
 // Characters stay aligned where the phasing pattern has matched best and
-// well, on a running mean.  The lock ends when the mean ratio |d|/e of the
+// well, on a running mean; within a message, where the repetitions match
+// their first copies best (a bit slipped in a fade moves that place).  The lock ends when the mean ratio |d|/e of the
 // characters falls to that of noise, or by enh_clock_unlock.
 #ifndef SKERRIN_ENH_CLOCK_H
 #define SKERRIN_ENH_CLOCK_H
@@ -84,9 +85,13 @@ struct enh_clock {
 	double fit_n, fit_m, fit_mm, fit_t, fit_mt; // sums over peaks m, times t
 	int peaks;      // periods since the lock (index of the expected peak)
 
-	// Soft history of the last 28 bits for realignment.
-	int32_t bit_d[32], bit_e[32];
+	// Soft history of the last 64 bits for realignment.
+	int32_t bit_d[64], bit_e[64];
 	int bit_pos;
+	// Running match of each bit with the one 35 bits (five characters)
+	// earlier, by position in the period: high on the repetitions.
+	int64_t rep_c[14], rep_e[14];
+	int64_t rep_from; // bits read when the phasing ended
 	int64_t sync_c[14], sync_e[14]; // running match by position in the period
 	int bmod;      // position of the next bit in the period
 	int align_mod; // position where the pattern ends: a repetition ends there

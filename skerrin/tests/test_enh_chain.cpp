@@ -230,20 +230,53 @@ TEST(EnhClock, LocksOnPhasingAndFollowsTheBitRate)
 	EXPECT_EQ(d.errors, 0);
 }
 
+TEST(EnhClock, RealignsAfterABitSlipWithinAMessage)
+{
+	// A long message, clean; 64 frames (3.75 bits: a stream block, so the
+	// block marks stay in step) cut out well into the text.  The phasing
+	// is long past, so only the repetitions can tell where characters
+	// begin again: without that everything after the cut is misread and
+	// "NNNN" never comes.
+	std::string text = "ZCZC FA01\n";
+	for (int i = 0; i < 5; i++)
+		text += "GALE WARNING 7. NORTHWEST 8 TO 9 EXPECTED LATER.\n";
+	text += "NNNN";
+	int fd = recording(1707.65, 10, 0, 0, 0, 2, text);
+	ASSERT_GE(fd, 0);
+	std::string rec;
+	char buf[8192];
+	for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+		rec.append(buf, size_t(n));
+	close(fd);
+	const size_t frame = 4, cut = 64 * 560; // 21 s in: about 100 characters into the text
+	ASSERT_GT(rec.size(), (cut + 64 * 100) * frame);
+	rec.erase(cut * frame, 64 * frame);
+	fd = memfd_create("cut", 0);
+	ASSERT_GE(fd, 0);
+	ASSERT_EQ(write(fd, rec.data(), rec.size()), ssize_t(rec.size()));
+	lseek(fd, 0, SEEK_SET);
+	decoded d = decode(fd, SKERRIN_CHAIN_ENHANCED);
+	EXPECT_EQ(d.id, "FA01");
+	EXPECT_GE(d.errors, 0);
+	EXPECT_LE(d.errors, 12); // the characters round the cut
+}
+
 TEST(EnhChain, DecodesAtHardPoints)
 {
 	struct point {
 		double rate, snr, offset, fading;
 		uint64_t seed;
+		int errors; // most marks and errors allowed
 	};
-	// 1 dB at the board's rate; a carrier 90 Hz off; slow fading.
-	const point pts[] = {{1707.65, 1, 0, 0, 2}, {1700, 10, 90, 0, 4}, {1707.65, 10, 0, 0.2, 5}};
+	// 1 dB at the board's rate; a carrier 90 Hz off; slow fading (where a
+	// fade makes the character decision mark two characters of a word).
+	const point pts[] = {{1707.65, 1, 0, 0, 2, 1}, {1700, 10, 90, 0, 4, 1}, {1707.65, 10, 0, 0.2, 5, 2}};
 	for (const point &p : pts) {
 		int fd = recording(p.rate, p.snr, p.offset, 0, p.fading, p.seed, kText);
 		ASSERT_GE(fd, 0);
 		decoded d = decode(fd, SKERRIN_CHAIN_ENHANCED);
 		EXPECT_EQ(d.id, "FA01") << p.rate << " " << p.snr << " " << p.offset << " " << p.fading;
-		EXPECT_LE(d.errors, 1) << p.rate << " " << p.snr << " " << p.offset << " " << p.fading;
+		EXPECT_LE(d.errors, p.errors) << p.rate << " " << p.snr << " " << p.offset << " " << p.fading;
 	}
 	// The default chain is untouched by the selection machinery: a clean
 	// recording still decodes through it, and nothing enhanced is made.
