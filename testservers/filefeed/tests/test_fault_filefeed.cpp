@@ -78,6 +78,19 @@ protected:
 		return th::connect_to(port);
 	}
 
+	// Waits until the server has closed or refused every connection made
+	// so far, so that both client slots are free again.
+	void wait_all_gone()
+	{
+		auto end = th::Clock::now() + th::milliseconds(th::patience_ms);
+		auto gone = [&] {
+			const std::string out = server->out();
+			return count_of(out, "Closing ") + count_of(out, "Max connections reached!");
+		};
+		while (gone() < accepted && th::Clock::now() < end)
+			std::this_thread::sleep_for(th::milliseconds(5));
+	}
+
 	static size_t count_of(const std::string &s, const std::string &needle)
 	{
 		size_t n = 0;
@@ -137,7 +150,9 @@ TEST_F(FilefeedFaults, GarbageAndResetsLeaveItServing)
 	}
 	ASSERT_TRUE(server->running()) << server->out() << server->err();
 
-	// Still serving, both messages in file order.
+	// Still serving, both messages in file order, once the churn's
+	// connections have left the slots.
+	wait_all_gone();
 	th::Conn good = connect_next();
 	ASSERT_TRUE(good.ok());
 	std::vector<std::string> got;
