@@ -20,6 +20,7 @@
 #include "decode_char.h"
 #include "stream_format.h"
 #include "skerrin.h"
+#include "write_all.h"
 
 namespace {
 
@@ -27,21 +28,6 @@ constexpr size_t kInbufSize = 347904;
 constexpr unsigned kFramesPerSecond = 1700;
 constexpr unsigned kFramesPerMinute = 60 * kFramesPerSecond;
 constexpr unsigned kDelayEvery = 14;
-
-// write() that carries on after partial writes; false when it fails.
-bool write_all(int fd, const unsigned char *p, size_t n)
-{
-	while (n > 0) {
-		ssize_t w = write(fd, p, n);
-		if (w < 0 && errno == EINTR)
-			continue;
-		if (w <= 0)
-			return false;
-		p += w;
-		n -= static_cast<size_t>(w);
-	}
-	return true;
-}
 
 } // namespace
 

@@ -11,24 +11,9 @@
 #include "messages.h"
 #include "navsynth.h"
 #include "skerrin.h"
+#include "write_all.h"
 
 namespace navaudio_check {
-
-namespace {
-
-bool write_all(int fd, const unsigned char *p, size_t n)
-{
-	while (n > 0) {
-		ssize_t w = write(fd, p, n);
-		if (w <= 0)
-			return false;
-		p += w;
-		n -= static_cast<size_t>(w);
-	}
-	return true;
-}
-
-} // namespace
 
 std::string convert(const std::vector<float> &audio, const navaudio::Settings &s,
 		    std::vector<unsigned char> &stream)

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "navaudio.h"
+#include "number_arg.h"
 
 namespace {
 
@@ -45,17 +46,6 @@ constexpr double kStreamAnalysisSeconds = 20.0;
 constexpr double kProgressFromSeconds = 60.0;
 
 [[noreturn]] void fail(const std::string &msg);
-
-bool to_double(const char *s, double &out)
-{
-	char *end = nullptr;
-	errno = 0;
-	double v = strtod(s, &end);
-	if (end == s || *end != '\0' || errno != 0 || !std::isfinite(v))
-		return false;
-	out = v;
-	return true;
-}
 
 std::string minutes(double s)
 {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "navsynth.h"
+#include "number_arg.h"
 
 #ifdef NAVSYNTH_AUDIO
 #include <sndfile.h>
@@ -48,17 +49,6 @@ const char kUsage[] =
 	"  -b ppm    bit-rate error in parts per million (default 0)\n"
 	"  -F hz     Rayleigh fading with this Doppler spread (default none)\n"
 	"  -N sigma  noise deviation of a channel without messages (default 20)\n";
-
-bool to_double(const char *s, double &out)
-{
-	char *end = nullptr;
-	errno = 0;
-	double v = strtod(s, &end);
-	if (end == s || *end != '\0' || errno != 0 || !std::isfinite(v))
-		return false;
-	out = v;
-	return true;
-}
 
 [[noreturn]] void fail(const std::string &msg)
 {
