@@ -1,6 +1,7 @@
 // Enhanced chain, acquisition: see enh_acq.h.
 #include "enh_acq.h"
 
+#include <algorithm>
 #include <cstring>
 
 constexpr int enh_phasing[14] = {0, 1, 1, 0, 0, 1, 1, 1, 1, 1, 1, 0, 0, 0};
@@ -17,6 +18,18 @@ constexpr int kHalfNum = 3, kHalfDen = 10;
 // Below this mean energy per bit (a tone of about 15 sample units) the
 // correlation is made of rounding residue, not signal.
 constexpr int64_t kMinEnergy = 64;
+// Phasing candidates: both tones must carry the pattern this well (0.3 of
+// the contrast; a tone listened at beside the signal gives about 0).
+constexpr int32_t kLockContrast = 65536 * 3 / 10;
+
+// Traffic: bits read, samples between searches, and what a lock needs:
+// an open eye (0.72), both tones (0.72), and little repetition at 7 and 14
+// bits (below 0.5 of the energy).
+constexpr int kTrafficBits = 56;
+constexpr int kTrafficEvery = 128;
+constexpr int kEyeNum = 18, kEyeDen = 25;
+constexpr int32_t kTrafficContrast = 65536 * 18 / 25;
+constexpr int kRepeatNum = 1, kRepeatDen = 2;
 
 // Tap k lies k bits before the newest, which ends the pattern's last bit.
 struct taps {
@@ -32,6 +45,101 @@ struct taps {
 };
 
 constexpr taps kTaps;
+
+// Bit k of the traffic window lies k bits before the newest.
+struct traffic_taps {
+	int off[kTrafficBits];
+	constexpr traffic_taps() : off()
+	{
+		for (int k = 0; k < kTrafficBits; k++)
+			off[k] = (k * 1704 + 50) / 100;
+	}
+};
+
+constexpr traffic_taps kTrafficTaps;
+
+int64_t abs64(int64_t v)
+{
+	return v < 0 ? -v : v;
+}
+
+// Match of the bits with those `lag` bits earlier, against its most.
+bool repeats(const int32_t *d, int lag)
+{
+	int64_t m = 0, most = 0;
+	for (int k = 0; k + lag < kTrafficBits; k++) {
+		const int64_t q = int64_t(d[k] >> 8) * (d[k + lag] >> 8);
+		m += q;
+		most += abs64(q);
+	}
+	return m * kRepeatDen > most * kRepeatNum;
+}
+
+// Text on pair p with its bits ending at sample `end`: the eye (sum |d|
+// against sum e) is already known open; tones and repetition decide.
+bool text_at(const enh_pair &p, int64_t end)
+{
+	int32_t d[kTrafficBits], e[kTrafficBits];
+	bool ones[kTrafficBits];
+	for (int k = 0; k < kTrafficBits; k++) {
+		const int q = static_cast<int>((end - kTrafficTaps.off[k]) & kMask);
+		d[k] = p.d[q];
+		e[k] = p.e[q];
+		ones[k] = d[k] > 0;
+	}
+	return enh_tone_contrast(d, e, ones, kTrafficBits) >= kTrafficContrast && !repeats(d, 7) &&
+	       !repeats(d, 14);
+}
+
+// Both tones carry the phasing pattern ending at sample n.
+bool phasing_on_both_tones(const enh_pair &p, int64_t n)
+{
+	int32_t d[ENH_TAPS], e[ENH_TAPS];
+	bool ones[ENH_TAPS];
+	for (int k = 0; k < ENH_TAPS; k++) {
+		const int q = static_cast<int>((n - kTaps.off[k]) & kMask);
+		d[k] = p.d[q];
+		e[k] = p.e[q];
+		ones[k] = kTaps.sign[k] > 0;
+	}
+	return enh_tone_contrast(d, e, ones, ENH_TAPS) >= kLockContrast;
+}
+
+// Every kTrafficEvery samples: the best pair and phase for text, or none.
+int traffic(enh_acq *a, const enh_pair pairs[ENH_HYP], int64_t n)
+{
+	int best_h = -1, best_ph = 0;
+	int64_t bc = 0, be = 1, energy[ENH_HYP];
+	for (int h = 0; h < ENH_HYP; h++) {
+		energy[h] = 0;
+		for (int ph = 0; ph < ENH_WIN; ph++) {
+			int64_t cs = 0, es = 0;
+			for (int k = 0; k < kTrafficBits; k++) {
+				const int q = static_cast<int>((n - ph - kTrafficTaps.off[k]) & kMask);
+				cs += abs64(pairs[h].d[q]);
+				es += pairs[h].e[q];
+			}
+			energy[h] = std::max(energy[h], es);
+			if (es >= kTrafficBits * kMinEnergy && (cs >> 8) * (be >> 8) > (bc >> 8) * (es >> 8)) {
+				bc = cs;
+				be = es;
+				best_h = h;
+				best_ph = ph;
+			}
+		}
+	}
+	if (best_h < 0 || bc * kEyeDen <= be * kEyeNum)
+		return 0;
+	for (int o = 0; o < ENH_HYP; o++)
+		if (o != best_h && energy[o] > 2 * be)
+			return 0; // beside the signal
+	if (!text_at(pairs[best_h], n - best_ph))
+		return 0;
+	a->best_h = best_h;
+	a->best_n = n - best_ph;
+	a->traffic = 1;
+	return 1;
+}
 
 } // namespace
 
@@ -76,6 +184,40 @@ double enh_acq_level(const enh_pair &p, int64_t n)
 	return static_cast<double>(absd) / 14;
 }
 
+int32_t enh_tone_contrast(const int32_t *d, const int32_t *e, const bool *ones, int count)
+{
+	// Mark energy (e + d) / 2, space energy (e - d) / 2; sums of twice
+	// those, and how many bits each.
+	int64_t m_on = 0, m_off = 0, s_on = 0, s_off = 0;
+	int n_on = 0;
+	for (int k = 0; k < count; k++) {
+		const int64_t m = int64_t(e[k]) + d[k], s = int64_t(e[k]) - d[k];
+		if (ones[k]) {
+			m_on += m;
+			s_off += s;
+			n_on++;
+		} else {
+			m_off += m;
+			s_on += s;
+		}
+	}
+	const int n_off = count - n_on;
+	if (n_on == 0 || n_off == 0)
+		return 0;
+	// Means compared crosswise: on / n_on against off / n_off.
+	auto contrast = [](int64_t on, int64_t n_on, int64_t off, int64_t n_off) -> int64_t {
+		const int64_t a = on * n_off, b = off * n_on;
+		if (a + b <= 0)
+			return 0;
+		return ((a - b) << 16) / (a + b);
+	};
+	// Values below 2^40 (64 bits of 2^32 at most): the products and the
+	// shift fit 64 bits.
+	const int64_t cm = contrast(m_on >> 8, n_on, m_off >> 8, n_off);
+	const int64_t cs = contrast(s_on >> 8, n_off, s_off >> 8, n_on);
+	return static_cast<int32_t>(std::max<int64_t>(std::min(cm, cs), 0));
+}
+
 void enh_acq_reset(enh_acq *a)
 {
 	std::memset(a, 0, sizeof *a);
@@ -85,6 +227,8 @@ int enh_acq_step(enh_acq *a, const enh_pair pairs[ENH_HYP], int64_t n)
 {
 	if (++a->fill < 720 + ENH_WIN || (n & 1))
 		return 0;
+	if (!a->searching && a->fill >= kTrafficBits * 18 && n % kTrafficEvery == 0 && traffic(a, pairs, n))
+		return 1;
 	for (int h = 0; h < ENH_HYP; h++) {
 		int64_t cs, es;
 		bool c_half = false;
@@ -121,7 +265,8 @@ int enh_acq_step(enh_acq *a, const enh_pair pairs[ENH_HYP], int64_t n)
 	}
 	if (a->searching && (a->search_left -= 2) <= 0) {
 		a->searching = 0;
-		return 1;
+		a->traffic = 0;
+		return phasing_on_both_tones(pairs[a->best_h], a->best_n);
 	}
 	return 0;
 }

@@ -10,6 +10,18 @@
 // signal's energy, starts a one-period search for the best peak over all
 // pairs.  Out: that peak (pair, sample); its sample ends the pattern's
 // last bit, so the next bit begins a first copy.
+//
+// Where no phasing is heard, text is found from its bits alone: every 128
+// samples each pair reads the last 56 bits at each of the 17 sample phases
+// of a bit.  Where the eye is open (mean |d|/e of the bits above 0.72;
+// noise gives 0.5), both tones carry the bits (each tone's energy in its
+// own bits against the other bits, see enh_tone_contrast) and the bits do
+// not repeat every 7 or 14 (the idle and phasing signals do), the best
+// phase of the best pair is a lock on traffic: its sample ends a bit, the
+// character alignment is still to be found (enh_align).
+//
+// A candidate whose pattern's bits do not show on both tones of its pair
+// is refused: a pair listening beside the signal sees one tone only.
 #ifndef SKERRIN_ENH_ACQ_H
 #define SKERRIN_ENH_ACQ_H
 
@@ -27,7 +39,15 @@ struct enh_acq {
 	// The best peak so far: pair, sample, correlation and energy.
 	int best_h;
 	int64_t best_n, best_c, best_e;
+	int traffic; // the candidate is text, not phasing
 };
+
+// How much more energy a tone carries in its own bits than in the others:
+// (on - off) / (on + off) of the mean energies per bit, Q16 (65536 for a
+// clean signal, 0 when the tone carries nothing; noise gives about half
+// when the bits are taken from the evidence's signs).  The lesser of the
+// two tones' values.  d, e per bit; ones[k] tells bit k's value.
+int32_t enh_tone_contrast(const int32_t *d, const int32_t *e, const bool *ones, int count);
 
 // The phasing pattern in time order, 1 for the upper tone: the pair of
 // phasing signals, first copy then repetition.

@@ -9,6 +9,13 @@
 // message, where the repetitions match the bits sent 35 earlier (five
 // characters) best, on a running mean of 32 periods (a bit slipped in a
 // fade moves that place).  A new alignment starts the groups afresh.
+//
+// A lock on text starts unaligned and gives no groups: from its 36th bit
+// on, each bit's match with the one 35 earlier is summed by position in
+// the period; every period from the 105th bit the seven positions of best
+// match (above 0.5 of the energy product) end a repetition, where the
+// other seven match 0.3 less (the idle signal matches everywhere).  Or the
+// phasing pattern aligns as above.
 #ifndef SKERRIN_ENH_ALIGN_H
 #define SKERRIN_ENH_ALIGN_H
 
@@ -26,13 +33,19 @@ struct enh_align {
 	int bmod;      // position of the next bit in the period
 	int align_mod; // position where the pattern ends: a repetition ends there
 
+	int aligned;    // groups are being given
+	int pending;    // unaligned: the position found, or -1
+	int64_t bits;   // bits since the start
+	int64_t tr_c[14], tr_e[14]; // unaligned: the repetitions' match summed
+
 	int bitcnt; // next bit's place in the group, 0..6
 	int bytcnt; // groups since alignment: odd first copies, even repetitions
 	int32_t grp_d[7], grp_e[7];
 };
 
-// A lock whose first bit begins a first copy.
-void enh_align_start(enh_align *a);
+// A lock whose first bit begins a first copy; with `traffic` a lock on
+// text, alignment unknown.
+void enh_align_start(enh_align *a, bool traffic);
 // The phasing has ended after `bits` bits: the repetitions' match starts.
 void enh_align_phasing_ended(enh_align *a, int64_t bits);
 // One bit; `phasing` while the phasing signal lasts, `bits` read so far.

@@ -5,38 +5,55 @@
 
 namespace {
 
-constexpr double kQualityLost = 0.53; // noise alone gives 0.5
-constexpr int kQualityMemory = 64;
+constexpr int32_t kQualityStart = 65536 * 3 / 4;
+constexpr int32_t kQualityLost = 65536 / 2;
+constexpr int kQualityMemory = 32; // characters
+// Below this energy a character is silence (a tone of about 15 sample
+// units).
+constexpr int64_t kMinCharEnergy = 7 * 64;
+constexpr int64_t kAlignWithin = 400; // bits
 
 void lock(enh_clock *c)
 {
 	c->locked = 1;
+	c->locked_at = c->n - 1;
 	c->h = c->acq.best_h;
 	const enh_pair &p = c->hyp[c->h];
 	const int64_t peak = c->acq.best_n;
-	enh_loop_start(&c->loop, peak, p.d[peak & (ENH_RING - 1)]);
+	const bool traffic = c->acq.traffic;
+	enh_loop_start(&c->loop, peak, p.d[peak & (ENH_RING - 1)], traffic);
 	enh_afc_start(&c->afc, p.hz);
-	enh_align_start(&c->align);
+	enh_align_start(&c->align, traffic);
 	c->level = enh_acq_level(p, peak);
-	c->quality = 0.7;
+	c->quality = kQualityStart;
 	c->chars = 0;
 }
 
 // Once a character: timing loop, AFC, quality.
-void character_done(enh_clock *c, double absd, double esum)
+void character_done(enh_clock *c)
 {
+	const enh_align &a = c->align;
+	int64_t absd = 0, esum = 0;
+	bool ones[7];
+	for (int k = 0; k < 7; k++) {
+		const int32_t v = a.grp_d[k];
+		absd += v < 0 ? -int64_t(v) : v;
+		esum += a.grp_e[k];
+		ones[k] = v > 0;
+	}
 	c->chars++;
+	const int32_t q = esum < kMinCharEnergy ? 0 : enh_tone_contrast(a.grp_d, a.grp_e, ones, 7);
+	c->quality += (q - c->quality) / kQualityMemory;
 	// In a fade the detectors give noise: the loops hold still.
-	const bool faded = absd / 7 < 0.5 * c->level;
-	c->level += (absd / 7 - c->level) / 16;
-	if (esum > 0)
-		c->quality += (absd / esum - c->quality) / kQualityMemory;
+	const double mean = static_cast<double>(absd) / 7;
+	const bool faded = mean < 0.5 * c->level;
+	c->level += (mean - c->level) / 16;
 	enh_loop_char(&c->loop, faded, c->level);
 	enh_afc_char(&c->afc, faded, &c->hyp[c->h]);
 }
 
 // One bit at the decision instant; returns 1 when a group is complete.
-int bit(enh_clock *c)
+int bit(enh_clock *c, int64_t n)
 {
 	const enh_pair &p = c->hyp[c->h];
 	enh_loop &l = c->loop;
@@ -44,19 +61,16 @@ int bit(enh_clock *c)
 	const int64_t e = enh_ring_at(p.e, l.tau);
 	const int64_t mid = enh_ring_at(p.d, l.tau - l.period / 2);
 	const bool one = d > 0;
-	// Only within a run of equal bits is the tone's turn clean.
-	if (one == (l.prev_d > 0))
+	// Only within a run of equal bits is the tone's turn clean, and only
+	// where the AFC's history holds the bit (not while catching up after
+	// the lock).
+	const int64_t at = (l.tau + 0x8000) >> 16;
+	if (one == (l.prev_d > 0) && at - 8 > c->locked_at && at > n - (ENH_HIST - 4))
 		enh_afc_bit(&c->afc, l.tau, one);
 	enh_loop_bit(&l, d, mid);
 	if (!enh_align_bit(&c->align, static_cast<int32_t>(d), static_cast<int32_t>(e), l.phasing, l.bits))
 		return 0;
-	int64_t absd = 0, esum = 0;
-	for (int k = 0; k < 7; k++) {
-		const int32_t v = c->align.grp_d[k];
-		absd += v < 0 ? -int64_t(v) : v;
-		esum += c->align.grp_e[k];
-	}
-	character_done(c, static_cast<double>(absd), static_cast<double>(esum));
+	character_done(c);
 	return 1;
 }
 
@@ -94,15 +108,14 @@ int enh_clock_step(enh_clock *c, int xr, int xi)
 		enh_afc_sample(&c->afc, p, n);
 		if (enh_loop_sample(&c->loop, p, n))
 			enh_align_phasing_ended(&c->align, c->loop.bits);
-		int r = 0;
 		// A bit is read once the sample after its instant is in.
-		while ((c->loop.tau >> 16) + 1 <= n) {
-			if (bit(c))
-				r = 1;
-			if (c->chars > kQualityMemory && c->quality < kQualityLost) {
-				enh_clock_unlock(c);
-				return -1;
-			}
+		if ((c->loop.tau >> 16) + 1 > n)
+			return 0;
+		const int r = bit(c, n);
+		if ((c->chars > kQualityMemory / 2 && c->quality < kQualityLost) ||
+		    (!c->align.aligned && c->loop.bits > kAlignWithin)) {
+			enh_clock_unlock(c);
+			return -1;
 		}
 		return r;
 	}
@@ -111,10 +124,6 @@ int enh_clock_step(enh_clock *c, int xr, int xi)
 		enh_pair_step(&c->hyp[h], sine, xr, xi, pos, n);
 	if (enh_acq_step(&c->acq, c->hyp, n)) {
 		lock(c);
-		// Bits whose instants have passed during the search are read now;
-		// they are the first two of a group, so none completes.
-		while ((c->loop.tau >> 16) + 1 <= n)
-			bit(c);
 		return 2;
 	}
 	return 0;

@@ -77,7 +77,7 @@ int phasing_peak(enh_loop *c)
 
 } // namespace
 
-void enh_loop_start(enh_loop *c, int64_t peak, int32_t d)
+void enh_loop_start(enh_loop *c, int64_t peak, int32_t d, bool traffic)
 {
 	std::memset(c, 0, sizeof *c);
 	c->period = enh_q16(ENH_ACQ_PERIOD);
@@ -90,6 +90,8 @@ void enh_loop_start(enh_loop *c, int64_t peak, int32_t d)
 	c->expect = peak + static_cast<int64_t>(14 * ENH_ACQ_PERIOD + 0.5);
 	c->win_left = -1;
 	c->fit_n = 1; // the lock's own peak: m = 0, t = 0
+	if (traffic)
+		c->phasing = 0;
 }
 
 int enh_loop_sample(enh_loop *c, const enh_pair &p, int64_t n)

@@ -41,8 +41,10 @@ struct enh_loop {
 	int peaks;      // periods since the lock (index of the expected peak)
 };
 
-// A lock on the phasing peak ending at sample `peak`, whose evidence is `d`.
-void enh_loop_start(enh_loop *l, int64_t peak, int32_t d);
+// A lock on the phasing peak ending at sample `peak`, whose evidence is
+// `d`; with `traffic`, a lock on text whose bit ends there: no phasing
+// peaks to follow.
+void enh_loop_start(enh_loop *l, int64_t peak, int32_t d, bool traffic);
 // Sample n of the locked pair is in; follows the phasing peaks.  Returns
 // 1 when the phasing has just ended, else 0.
 int enh_loop_sample(enh_loop *l, const enh_pair &p, int64_t n);
