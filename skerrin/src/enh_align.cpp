@@ -142,7 +142,7 @@ int enh_align_bit(enh_align *c, int32_t d, int32_t e, bool phasing, int64_t bits
 	const bool sync_better =
 		c->aligned ? b != a && c->sync_c[b] * kSyncDen > c->sync_e[b] * kSyncNum &&
 				     (c->sync_c[b] >> 8) * (c->sync_e[a] >> 8) > (c->sync_c[a] >> 8) * (c->sync_e[b] >> 8)
-			   : c->sync_c[b] * 10 > c->sync_e[b] * 7;
+			   : c->bits >= 56 && c->sync_c[b] * 10 > c->sync_e[b] * 7;
 	if (rep_better || sync_better) {
 		c->aligned = 1;
 		c->align_mod = b;
