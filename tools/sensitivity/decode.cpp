@@ -9,10 +9,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "enh_chain.h"
 #include "messages.h"
 #include "skerrin.h"
+#include "stream_format.h"
+#include "write_all.h"
 
 namespace sensitivity {
 
@@ -55,8 +58,43 @@ std::string decode_recording(int rec, const std::string &chain, decoded &out)
 	return decode_recording(rec, s, out);
 }
 
+// The first `frames` frames of the recording in a scratch file of their
+// own (the daemon's stop sample would report every block it drops on the
+// echo's output).
+int prefix(int rec, unsigned frames, int channels)
+{
+	int fd = scratch_fd("prefix");
+	if (fd < 0)
+		return -1;
+	size_t left = size_t(frames) * size_t(stream_format::frame_bytes(channels));
+	std::vector<char> buf(65536);
+	lseek(rec, 0, SEEK_SET);
+	while (left > 0) {
+		const ssize_t n = read(rec, buf.data(), std::min(left, buf.size()));
+		if (n <= 0)
+			break;
+		if (!write_all(fd, buf.data(), size_t(n))) {
+			close(fd);
+			return -1;
+		}
+		left -= size_t(n);
+	}
+	lseek(fd, 0, SEEK_SET);
+	return fd;
+}
+
 std::string decode_recording(int rec, const decode_settings &s, decoded &out)
 {
+	if (s.stop_frame != 0) {
+		decode_settings whole = s;
+		whole.stop_frame = 0;
+		const int part = prefix(rec, s.stop_frame, s.channels);
+		if (part < 0)
+			return std::string("cannot copy the recording: ") + strerror(errno);
+		std::string err = decode_recording(part, whole, out);
+		close(part);
+		return err;
+	}
 	out = decoded{};
 	lseek(rec, 0, SEEK_SET);
 	// The daemon's start-up lines and character echo go to standard
@@ -84,7 +122,6 @@ std::string decode_recording(int rec, const decode_settings &s, decoded &out)
 		o->input_fd = rec;
 		o->copy_fd = -1;
 		o->start_time = kTimeBase;
-		o->samp_stop = s.stop_frame;
 		if (err.empty())
 			decode_i_q_sig(o);
 	}

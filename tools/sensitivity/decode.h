@@ -39,7 +39,7 @@ struct decoded {
 struct decode_settings {
 	int channels = 1;
 	std::string chain = "specified"; // or "enhanced"
-	unsigned stop_frame = 0;         // non-zero: frames after it are dropped
+	unsigned stop_frame = 0;         // non-zero: the frames before it alone
 };
 
 // Empty error text on success.
