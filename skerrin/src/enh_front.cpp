@@ -39,6 +39,12 @@ void enh_tone_clear(enh_tone *t)
 	t->inc = inc;
 }
 
+void enh_pair_tune(enh_pair *p, double hz)
+{
+	enh_tone_set(&p->mark, hz + 85.0);
+	enh_tone_set(&p->space, hz - 85.0);
+}
+
 void enh_front_init(enh_front *f)
 {
 	std::memset(f, 0, sizeof *f);

@@ -202,7 +202,7 @@ decoded decode(int fd, int chain)
 	decode_i_q_sig(o);
 	close(fd);
 	if (o->channels[0].enh)
-		out.period = o->channels[0].enh->clock.period / 65536.0;
+		out.period = o->channels[0].enh->clock.loop.period / 65536.0;
 	gt_msg_reset(&o->channels[0].msg_obj);
 	while (MessageObj *m = message_list_get()) {
 		if (out.id.empty()) {

@@ -1,0 +1,160 @@
+// Enhanced chain, character alignment: see enh_align.h.
+#include "enh_align.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "enh_acq.h"
+
+namespace {
+
+// Mean 28-bit phasing match a new character alignment needs (0.45).
+constexpr int kSyncNum = 9, kSyncDen = 20;
+// Repetitions must match their first copies this well (0.4 of the energy
+// product; noise alone gives 0), and better than at the current place by
+// half a position's worth: after a slip of one bit the windows differ in
+// one position at each end.
+constexpr int kRepNum = 4, kRepDen = 10;
+constexpr int64_t kRepMemory = 32; // periods
+// Unaligned: the match a place needs (0.5), its lead over the other seven
+// positions (0.3), and bits before the first look.
+constexpr int kTrNum = 1, kTrDen = 2;
+constexpr int kTrLeadNum = 3, kTrLeadDen = 10;
+constexpr int64_t kTrFirst = 105;
+
+// The place where a repetition ends, from the sums since the lock; -1
+// while none stands out.
+int traffic_place(const enh_align *c)
+{
+	int64_t all_c = 0, all_e = 0;
+	for (int k = 0; k < 14; k++) {
+		all_c += c->tr_c[k];
+		all_e += c->tr_e[k];
+	}
+	int best = -1;
+	int64_t bc = 0, be = 0;
+	for (int b = 0; b < 14; b++) {
+		int64_t rc = 0, re = 0;
+		for (int k = 0; k < 7; k++) {
+			rc += c->tr_c[(b + 14 - k) % 14];
+			re += c->tr_e[(b + 14 - k) % 14];
+		}
+		if (best < 0 || rc > bc) {
+			best = b;
+			bc = rc;
+			be = re;
+		}
+	}
+	const int64_t oc = all_c - bc, oe = all_e - be;
+	// bc / be > 1/2 and bc / be - oc / oe > 3/10, on values cut so the
+	// products fit.
+	if (be <= 0 || oe <= 0 || bc * kTrDen <= be * kTrNum)
+		return -1;
+	int shift = 0;
+	while (std::max({bc < 0 ? -bc : bc, be, oc < 0 ? -oc : oc, oe}) >> shift >= (int64_t(1) << 30))
+		shift++;
+	const int64_t x = bc >> shift, xe = be >> shift, y = oc >> shift, ye = oe >> shift;
+	if (xe <= 0 || ye <= 0 || (x * ye - y * xe) * kTrLeadDen <= xe * ye * kTrLeadNum)
+		return -1;
+	return best;
+}
+
+} // namespace
+
+void enh_align_start(enh_align *a, bool traffic)
+{
+	std::memset(a, 0, sizeof *a);
+	a->bmod = 1; // the lock's peak ends the pattern: position 0
+	a->aligned = !traffic;
+	a->pending = -1;
+}
+
+void enh_align_phasing_ended(enh_align *a, int64_t bits)
+{
+	std::memset(a->rep_c, 0, sizeof a->rep_c);
+	std::memset(a->rep_e, 0, sizeof a->rep_e);
+	a->rep_from = bits;
+}
+
+int enh_align_bit(enh_align *c, int32_t d, int32_t e, bool phasing, int64_t bits)
+{
+	c->bit_d[c->bit_pos] = d;
+	c->bit_e[c->bit_pos] = e;
+	c->bit_pos = (c->bit_pos + 1) & 63;
+	c->grp_d[c->bitcnt] = d;
+	c->grp_e[c->bitcnt] = e;
+
+	// Per bit position within the 14-bit period, a running mean of how
+	// well the last two periods match the phasing pattern ending there.  A
+	// position whose match is good and better than the current one's takes
+	// over; a single chance match (as where phasing turns into text) does
+	// not.
+	int64_t cs = 0, es = 0;
+	for (int k = 0; k < 28; k++) {
+		const int p = (c->bit_pos - 1 - k) & 63;
+		cs += enh_phasing[13 - k % 14] ? c->bit_d[p] : -c->bit_d[p];
+		es += c->bit_e[p];
+	}
+	const int b = c->bmod;
+	c->bmod = b == 13 ? 0 : b + 1;
+	c->sync_c[b] += (cs - c->sync_c[b]) / 4;
+	c->sync_e[b] += (es - c->sync_e[b]) / 4;
+	// Within a message each repetition repeats the first copy sent 35 bits
+	// before: the seven positions where bits match those 35 earlier best
+	// end a repetition.  Values cut to 23 bits so the products fit.
+	{
+		const int p0 = (c->bit_pos - 1) & 63, p1 = (c->bit_pos - 36) & 63;
+		const int64_t q = int64_t(c->bit_d[p0] >> 6) * (c->bit_d[p1] >> 6);
+		const int64_t qe = int64_t(c->bit_e[p0] >> 6) * (c->bit_e[p1] >> 6);
+		c->rep_c[b] += (q - c->rep_c[b]) / kRepMemory;
+		c->rep_e[b] += (qe - c->rep_e[b]) / kRepMemory;
+	}
+	c->bits++;
+	if (!c->aligned) {
+		if (c->bits > 35) {
+			const int p0 = (c->bit_pos - 1) & 63, p1 = (c->bit_pos - 36) & 63;
+			c->tr_c[b] += int64_t(c->bit_d[p0] >> 6) * (c->bit_d[p1] >> 6);
+			c->tr_e[b] += int64_t(c->bit_e[p0] >> 6) * (c->bit_e[p1] >> 6);
+		}
+		if (c->pending < 0 && c->bits >= kTrFirst && c->bits % 14 == 0)
+			c->pending = traffic_place(c);
+		if (b == c->pending) {
+			c->aligned = 1;
+			c->align_mod = b;
+			c->bitcnt = 0;
+			c->bytcnt = 0;
+			return 0;
+		}
+	}
+	const int a = c->align_mod;
+	bool rep_better = false;
+	if (!phasing && b != a && bits - c->rep_from > 28 * kRepMemory) {
+		int64_t rb = 0, ra = 0, eb = 0;
+		for (int k = 0; k < 7; k++) {
+			rb += c->rep_c[(b + 14 - k) % 14];
+			eb += c->rep_e[(b + 14 - k) % 14];
+			ra += c->rep_c[(a + 14 - k) % 14];
+		}
+		rep_better = rb * kRepDen > eb * kRepNum && (rb - ra) * 14 > eb;
+	}
+	// Unaligned, only phasing itself (0.7, where text by chance stays far
+	// below) aligns on the pattern.
+	const bool sync_better =
+		c->aligned ? b != a && c->sync_c[b] * kSyncDen > c->sync_e[b] * kSyncNum &&
+				     (c->sync_c[b] >> 8) * (c->sync_e[a] >> 8) > (c->sync_c[a] >> 8) * (c->sync_e[b] >> 8)
+			   : c->sync_c[b] * 10 > c->sync_e[b] * 7;
+	if (rep_better || sync_better) {
+		c->aligned = 1;
+		c->align_mod = b;
+		c->bitcnt = 0;
+		c->bytcnt = 0;
+		return 0;
+	}
+	if (!c->aligned)
+		return 0;
+	if (++c->bitcnt < 7)
+		return 0;
+	c->bitcnt = 0;
+	c->bytcnt++;
+	return 1;
+}

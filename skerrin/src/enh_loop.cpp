@@ -1,0 +1,144 @@
+// Enhanced chain, bit loop: see enh_loop.h.
+#include "enh_loop.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "enh_acq.h"
+
+namespace {
+
+constexpr double kMinPeriod = 16.88, kMaxPeriod = 17.2;
+constexpr double kMaxGear = 300; // characters of memory of the timing loop
+constexpr double kStartGear = 12;
+constexpr double kGearAfterPhasing = 150;
+constexpr int kPeakWindow = 14;            // samples either side of a due peak
+constexpr int kPeakNum = 7, kPeakDen = 20; // a due peak counts above 0.35
+
+// The phasing peak due in this window: found, it refines the line through
+// the peaks and re-anchors the clock on it; missed twice, the phasing has
+// ended and the loop alone keeps the clock.  Returns 1 when it ended.
+int phasing_peak(enh_loop *c)
+{
+	const int w = 2 * kPeakWindow + 1;
+	int best = 0;
+	for (int i = 1; i < w; i++)
+		if (c->win_c[i] > c->win_c[best])
+			best = i;
+	const int m = c->peaks++;
+	const double per = c->period / 65536.0;
+	if (best == 0 || best == w - 1 || c->win_c[best] * kPeakDen <= c->win_e[best] * kPeakNum) {
+		int ended = 0;
+		// The first periods' peaks may still be dragged by the window
+		// reaching back before the signal: the phasing has ended only
+		// after a few found and then two missed.
+		if (++c->misses >= (c->fit_n >= 4 ? 2 : 4)) {
+			// A short phasing leaves the rate unsure: the loop starts wide.
+			c->phasing = 0;
+			c->k = c->fit_n >= 8 ? kGearAfterPhasing : kStartGear;
+			ended = 1;
+		}
+		c->expect += static_cast<int64_t>(14 * per + 0.5);
+		return ended;
+	}
+	c->misses = 0;
+	const double a = static_cast<double>(c->win_c[best - 1]), b = static_cast<double>(c->win_c[best]),
+		     cc = static_cast<double>(c->win_c[best + 1]);
+	const double den = a - 2 * b + cc;
+	const double frac = den < 0 ? std::clamp(0.5 * (a - cc) / den, -0.5, 0.5) : 0.0;
+	const double t = static_cast<double>(c->expect - kPeakWindow + best - c->origin) + frac;
+	double slope = 14 * per, icpt = t - m * slope;
+	{
+		c->fit_n += 1;
+		c->fit_m += m;
+		c->fit_mm += double(m) * m;
+		c->fit_t += t;
+		c->fit_mt += m * t;
+		const double det = c->fit_n * c->fit_mm - c->fit_m * c->fit_m;
+		if (det > 0 && c->fit_n >= 3) {
+			slope = (c->fit_n * c->fit_mt - c->fit_m * c->fit_t) / det;
+			icpt = (c->fit_t - slope * c->fit_m) / c->fit_n;
+		}
+	}
+	const double np = std::clamp(slope / 14, kMinPeriod, kMaxPeriod);
+	// Taps spaced for the acquisition period put the peak where the
+	// pattern's middle fits; the last bit's end lies off by the spacing
+	// error over the 20.5 bits from the middle.
+	const double end = icpt + m * 14 * np - 20.5 * (ENH_ACQ_PERIOD - np);
+	const double next = end + static_cast<double>(c->bits + 1 - 14 * static_cast<int64_t>(m)) * np;
+	const int64_t tau = (c->origin << 16) + enh_q16(next);
+	if (std::llabs(tau - c->tau) < c->period / 2)
+		c->tau = tau;
+	c->period = enh_q16(np);
+	c->expect = c->origin + static_cast<int64_t>(end + 14 * np + 0.5);
+	return 0;
+}
+
+} // namespace
+
+void enh_loop_start(enh_loop *c, int64_t peak, int32_t d, bool traffic)
+{
+	std::memset(c, 0, sizeof *c);
+	c->period = enh_q16(ENH_ACQ_PERIOD);
+	c->tau = (peak << 16) + c->period;
+	c->prev_d = d;
+	c->k = kStartGear;
+	c->phasing = 1;
+	c->origin = peak;
+	c->peaks = 1;
+	c->expect = peak + static_cast<int64_t>(14 * ENH_ACQ_PERIOD + 0.5);
+	c->win_left = -1;
+	c->fit_n = 1; // the lock's own peak: m = 0, t = 0
+	if (traffic)
+		c->phasing = 0;
+}
+
+int enh_loop_sample(enh_loop *c, const enh_pair &p, int64_t n)
+{
+	if (!c->phasing)
+		return 0;
+	if (c->win_left <= 0 && n >= c->expect - kPeakWindow) {
+		c->expect = n + kPeakWindow;
+		c->win_left = 2 * kPeakWindow + 1;
+	}
+	if (c->win_left > 0) {
+		const int i = 2 * kPeakWindow + 1 - c->win_left;
+		enh_acq_corr(p, n, &c->win_c[i], &c->win_e[i]);
+		if (--c->win_left == 0)
+			return phasing_peak(c);
+	}
+	return 0;
+}
+
+void enh_loop_bit(enh_loop *c, int64_t d, int64_t mid)
+{
+	const bool one = d > 0, prev_one = c->prev_d > 0;
+	if (one != prev_one) {
+		c->g_sum += one ? mid : -mid;
+		c->g_count++;
+	}
+	c->prev_d = static_cast<int32_t>(d);
+	c->tau += c->period;
+	c->bits++;
+}
+
+void enh_loop_char(enh_loop *c, bool faded, double level)
+{
+	const double per = c->period / 65536.0;
+	if (!c->phasing && !faded && c->g_count > 0 && level > 0) {
+		// Offset of the clock from the bit boundaries, in samples;
+		// positive when the clock is late.
+		double x = static_cast<double>(c->g_sum) / c->g_count * per / (2 * level);
+		x = std::clamp(x, -per / 2, per / 2);
+		const double k = c->k;
+		const double alpha = 2 * (2 * k - 1) / (k * (k + 1));
+		const double beta = 6 / (k * (k + 1));
+		c->tau -= enh_q16(alpha * x);
+		const double np = std::clamp(per - beta * x / 7, kMinPeriod, kMaxPeriod);
+		c->period = enh_q16(np);
+		if (c->k < kMaxGear)
+			c->k += 1;
+	}
+	c->g_sum = c->g_count = 0;
+}
