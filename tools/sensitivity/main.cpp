@@ -290,14 +290,8 @@ int main(int argc, char **argv)
 	bool seeds_given = false;
 	std::string out_csv, in_csv, dir;
 	watch_options w;
-	bool watch = false;
-	auto number = [](const char *arg, double lo, double hi, double &v) {
-		char *end = nullptr;
-		v = strtod(arg, &end);
-		return end != arg && *end == 0 && v >= lo && v <= hi;
-	};
+	bool watch = false, watch_only = false;
 	int c;
-	double v = 0;
 	while ((c = getopt(argc, argv, "n:o:c:d:w:m:k:N:t:h")) != -1) {
 		switch (c) {
 		case 'n':
@@ -319,40 +313,19 @@ int main(int argc, char **argv)
 			break;
 		case 'w':
 			watch = true;
-			w.parts = optarg;
-			if (w.parts == "all")
-				w.parts = "spm";
-			if (w.parts.empty() || w.parts.find_first_not_of("spm") != std::string::npos) {
-				fprintf(stderr, "sensitivity: watch parts are s, p, m or all\n");
-				return 2;
-			}
-			break;
+			[[fallthrough]];
 		case 'm':
-			if (!number(optarg, 1, 24 * 60, w.minutes)) {
-				fprintf(stderr, "sensitivity: minutes must be 1 to 1440\n");
-				return 2;
-			}
-			break;
 		case 'k':
-			if (!number(optarg, 1, 4, v) || v != std::floor(v)) {
-				fprintf(stderr, "sensitivity: channels must be 1 to 4\n");
-				return 2;
-			}
-			w.channels = int(v);
-			break;
 		case 'N':
-			if (!number(optarg, 1, 1000, v) || v != std::floor(v)) {
-				fprintf(stderr, "sensitivity: case seeds must be 1 to 1000\n");
-				return 2;
-			}
-			w.case_seeds = int(v);
-			break;
-		case 't':
-			if (!number(optarg, 0, 600, w.tail_minutes)) {
-				fprintf(stderr, "sensitivity: tail minutes must be 0 to 600\n");
+		case 't': {
+			watch_only |= c != 'w';
+			const std::string err = watch_option(c, optarg, w);
+			if (!err.empty()) {
+				fprintf(stderr, "sensitivity: %s\n", err.c_str());
 				return 2;
 			}
 			break;
+		}
 		default:
 			return usage();
 		}
@@ -365,7 +338,7 @@ int main(int argc, char **argv)
 		w.csv = out_csv;
 		return watch_mode(w);
 	}
-	if (optind != argc || (!in_csv.empty() && !out_csv.empty()))
+	if (watch_only || optind != argc || (!in_csv.empty() && !out_csv.empty()))
 		return usage();
 
 	std::vector<row> rows;

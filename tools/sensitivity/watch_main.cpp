@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 
 #include "sensitivity.h"
@@ -167,14 +168,15 @@ bool midstart(const watch_options &o)
 	printf("Joined mid-message (no phasing heard), 10 dB, lost mid-message, then %g minutes of DC, silence or "
 	       "noise (seeds 1-%d): CER of the echo from 2 s after the join to the loss (mean, worst); the second "
 	       "message queued under 4 %% wrong; echo characters after the loss (worst seed) within 2 s, 10 s and "
-	       "by the end; the open message's length at the loss, 10 s later and at the end (worst growth).\n\n",
+	       "by the end; the step after the loss (1, 2, 5, 10 or 30 s) from which no seed echoed any more; the open message's length at the loss, 10 s later and at the end (worst growth).\n\n",
 	       o.tail_minutes, o.case_seeds);
-	printf("| tail | chain | CER mean | CER worst | second message | echo +2 s | echo +10 s | echo to the end | open "
-	       "message: loss, +10 s, end |\n|---|---|---|---|---|---|---|---|---|\n");
+	printf("| tail | chain | CER mean | CER worst | second message | echo +2 s | echo +10 s | echo to the end | echo "
+	       "over by | open message: loss, +10 s, end |\n|---|---|---|---|---|---|---|---|---|---|\n");
 	for (const char *tail : {"dc", "silence", "noise"})
 		for (int c = 0; c < 2; c++) {
 			double sum = 0, worst = 0;
 			int second = 0, e2 = 0, e10 = 0, eend = 0;
+			int over = -1; // the latest step after which a seed echoed nothing more, 5: none
 			midstart_result grow; // the seed whose open message grew most
 			int growth = -1;
 			for (int s = 1; s <= o.case_seeds; s++) {
@@ -190,14 +192,23 @@ bool midstart(const watch_options &o)
 				e2 = std::max(e2, r.echo_after[1]);
 				e10 = std::max(e10, r.echo_after[3]);
 				eend = std::max(eend, r.echo_after[5]);
+				int step = r.echo_after[5] == 0 ? -1 : 0;
+				while (step >= 0 && step < 5 && r.echo_after[step] != r.echo_after[5])
+					step++;
+				over = std::max(over, step);
 				const int g = std::max(r.open_at_end, 0) - std::max(r.open_at_loss, 0);
 				if (g > growth) {
 					growth = g;
 					grow = r;
 				}
 			}
-			printf("| %s | %s | %.2f %% | %.2f %% | %d of %d | %d | %d | %d | %d, %d, %d |\n", tail, kChains[c],
-			       100 * sum / o.case_seeds, 100 * worst, second, o.case_seeds, e2, e10, eend,
+			char by[32] = "later";
+			if (over < 0)
+				snprintf(by, sizeof by, "no echo");
+			else if (over < 5)
+				snprintf(by, sizeof by, "%g s", kMidstartSteps[over]);
+			printf("| %s | %s | %.2f %% | %.2f %% | %d of %d | %d | %d | %d | %s | %d, %d, %d |\n", tail,
+			       kChains[c], 100 * sum / o.case_seeds, 100 * worst, second, o.case_seeds, e2, e10, eend, by,
 			       grow.open_at_loss, grow.open_after10, grow.open_at_end);
 			fprintf(stderr, "sensitivity: joined mid-message, %s, %s chain done\n", tail, kChains[c]);
 		}
@@ -206,6 +217,34 @@ bool midstart(const watch_options &o)
 }
 
 } // namespace
+
+std::string watch_option(int opt, const char *arg, watch_options &w)
+{
+	char *end = nullptr;
+	const double v = strtod(arg, &end);
+	const bool number = end != arg && *end == 0;
+	auto in = [&](double lo, double hi, bool whole) { return number && v >= lo && v <= hi && (!whole || v == std::floor(v)); };
+	switch (opt) {
+	case 'w':
+		w.parts = std::string(arg) == "all" ? "spm" : arg;
+		if (w.parts.empty() || w.parts.find_first_not_of("spm") != std::string::npos)
+			return "watch parts are s, p, m or all";
+		return "";
+	case 'm':
+		w.minutes = v;
+		return in(1, 24 * 60, false) ? "" : "minutes must be 1 to 1440";
+	case 'k':
+		w.channels = int(v);
+		return in(1, 4, true) ? "" : "channels must be 1 to 4";
+	case 'N':
+		w.case_seeds = int(v);
+		return in(1, 1000, true) ? "" : "case seeds must be 1 to 1000";
+	case 't':
+		w.tail_minutes = v;
+		return in(0, 600, false) ? "" : "tail minutes must be 0 to 600";
+	}
+	return "not a watch mode option";
+}
 
 int watch_mode(const watch_options &o)
 {

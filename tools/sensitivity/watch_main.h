@@ -18,6 +18,11 @@ struct watch_options {
 	std::string csv;           // every stream message, when not empty
 };
 
+// Takes the watch mode's option -w (parts: s, p, m or "all"), -m
+// minutes, -k channels, -N case seeds or -t tail minutes; empty, or what
+// is wrong with the value.
+std::string watch_option(int opt, const char *arg, watch_options &w);
+
 // Runs the parts, printing their tables; 0 on success, 1 on failure.
 int watch_mode(const watch_options &o);
 
