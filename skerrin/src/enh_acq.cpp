@@ -64,10 +64,10 @@ int64_t abs64(int64_t v)
 }
 
 // Match of the bits with those `lag` bits earlier, against its most.
-bool repeats(const int32_t *d, int lag)
+bool repeats(const int32_t *d, int count, int lag)
 {
 	int64_t m = 0, most = 0;
-	for (int k = 0; k + lag < kTrafficBits; k++) {
+	for (int k = 0; k + lag < count; k++) {
 		const int64_t q = int64_t(d[k] >> 8) * (d[k + lag] >> 8);
 		m += q;
 		most += abs64(q);
@@ -87,12 +87,14 @@ bool text_at(const enh_pair &p, int64_t end)
 		e[k] = p.e[q];
 		ones[k] = d[k] > 0;
 	}
-	return enh_tone_contrast(d, e, ones, kTrafficBits) >= kTrafficContrast && !repeats(d, 7) &&
-	       !repeats(d, 14);
+	return enh_tone_contrast(d, e, ones, kTrafficBits) >= kTrafficContrast && !repeats(d, kTrafficBits, 7) &&
+	       !repeats(d, kTrafficBits, 14);
 }
 
-// Both tones carry the phasing pattern ending at sample n.
-bool phasing_on_both_tones(const enh_pair &p, int64_t n)
+// Both tones carry the phasing pattern ending at sample n, and it is not
+// the idle signal, which matches the pattern by two fifths at one place in
+// seven bits but, unlike phasing, repeats every seven bits.
+bool phasing_at(const enh_pair &p, int64_t n)
 {
 	int32_t d[ENH_TAPS], e[ENH_TAPS];
 	bool ones[ENH_TAPS];
@@ -102,7 +104,7 @@ bool phasing_on_both_tones(const enh_pair &p, int64_t n)
 		e[k] = p.e[q];
 		ones[k] = kTaps.sign[k] > 0;
 	}
-	return enh_tone_contrast(d, e, ones, ENH_TAPS) >= kLockContrast;
+	return enh_tone_contrast(d, e, ones, ENH_TAPS) >= kLockContrast && !repeats(d, ENH_TAPS, 7);
 }
 
 // Every kTrafficEvery samples: the best pair and phase for text, or none.
@@ -120,7 +122,7 @@ int traffic(enh_acq *a, const enh_pair pairs[ENH_HYP], int64_t n)
 				es += pairs[h].e[q];
 			}
 			energy[h] = std::max(energy[h], es);
-			if (es >= kTrafficBits * kMinEnergy && (cs >> 8) * (be >> 8) > (bc >> 8) * (es >> 8)) {
+			if (es >= kTrafficBits * kMinEnergy && (best_h < 0 || (cs >> 8) * (be >> 8) > (bc >> 8) * (es >> 8))) {
 				bc = cs;
 				be = es;
 				best_h = h;
@@ -266,7 +268,7 @@ int enh_acq_step(enh_acq *a, const enh_pair pairs[ENH_HYP], int64_t n)
 	if (a->searching && (a->search_left -= 2) <= 0) {
 		a->searching = 0;
 		a->traffic = 0;
-		return phasing_on_both_tones(pairs[a->best_h], a->best_n);
+		return phasing_at(pairs[a->best_h], a->best_n);
 	}
 	return 0;
 }

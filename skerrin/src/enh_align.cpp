@@ -16,10 +16,11 @@ constexpr int kSyncNum = 9, kSyncDen = 20;
 // one position at each end.
 constexpr int kRepNum = 4, kRepDen = 10;
 constexpr int64_t kRepMemory = 32; // periods
-// Unaligned: the match a place needs (0.5), its lead over the other seven
-// positions (0.3), and bits before the first look.
-constexpr int kTrNum = 1, kTrDen = 2;
-constexpr int kTrLeadNum = 3, kTrLeadDen = 10;
+// Unaligned: the match a place needs (0.3; a clean repetition gives 0.6 at
+// 1 dB, 0.9 at 10 dB), its lead over the other seven positions (0.2), and
+// bits before the first look.
+constexpr int kTrNum = 3, kTrDen = 10;
+constexpr int kTrLeadNum = 1, kTrLeadDen = 5;
 constexpr int64_t kTrFirst = 105;
 
 // The place where a repetition ends, from the sums since the lock; -1
@@ -46,7 +47,7 @@ int traffic_place(const enh_align *c)
 		}
 	}
 	const int64_t oc = all_c - bc, oe = all_e - be;
-	// bc / be > 1/2 and bc / be - oc / oe > 3/10, on values cut so the
+	// bc / be > 3/10 and bc / be - oc / oe > 1/5, on values cut so the
 	// products fit.
 	if (be <= 0 || oe <= 0 || bc * kTrDen <= be * kTrNum)
 		return -1;
@@ -142,7 +143,7 @@ int enh_align_bit(enh_align *c, int32_t d, int32_t e, bool phasing, int64_t bits
 	const bool sync_better =
 		c->aligned ? b != a && c->sync_c[b] * kSyncDen > c->sync_e[b] * kSyncNum &&
 				     (c->sync_c[b] >> 8) * (c->sync_e[a] >> 8) > (c->sync_c[a] >> 8) * (c->sync_e[b] >> 8)
-			   : c->sync_c[b] * 10 > c->sync_e[b] * 7;
+			   : c->bits >= 56 && c->sync_c[b] * 10 > c->sync_e[b] * 7;
 	if (rep_better || sync_better) {
 		c->aligned = 1;
 		c->align_mod = b;

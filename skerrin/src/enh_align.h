@@ -13,8 +13,8 @@
 // A lock on text starts unaligned and gives no groups: from its 36th bit
 // on, each bit's match with the one 35 earlier is summed by position in
 // the period; every period from the 105th bit the seven positions of best
-// match (above 0.5 of the energy product) end a repetition, where the
-// other seven match 0.3 less (the idle signal matches everywhere).  Or the
+// match (above 0.3 of the energy product) end a repetition, where the
+// other seven match 0.2 less (the idle signal matches everywhere).  Or the
 // phasing pattern aligns as above.
 #ifndef SKERRIN_ENH_ALIGN_H
 #define SKERRIN_ENH_ALIGN_H

@@ -6,7 +6,7 @@
 namespace {
 
 constexpr int32_t kQualityStart = 65536 * 3 / 4;
-constexpr int32_t kQualityLost = 65536 / 2;
+constexpr int32_t kQualityLost = 65536 * 2 / 5;
 constexpr int kQualityMemory = 32; // characters
 // Below this energy a character is silence (a tone of about 15 sample
 // units).
@@ -106,8 +106,15 @@ int enh_clock_step(enh_clock *c, int xr, int xi)
 		enh_pair &p = c->hyp[c->h];
 		enh_pair_step(&p, sine, xr, xi, pos, n);
 		enh_afc_sample(&c->afc, p, n);
-		if (enh_loop_sample(&c->loop, p, n))
+		if (enh_loop_sample(&c->loop, p, n)) {
+			if (c->loop.fit_n < 2) {
+				// Not one peak after the lock's own: that was no phasing
+				// (text or the idle signal matching by chance).
+				enh_clock_unlock(c);
+				return -1;
+			}
 			enh_align_phasing_ended(&c->align, c->loop.bits);
+		}
 		// A bit is read once the sample after its instant is in.
 		if ((c->loop.tau >> 16) + 1 > n)
 			return 0;

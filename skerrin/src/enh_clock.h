@@ -22,10 +22,13 @@
 // - when its quality falls to that of noise: the quality is a running mean
 //   over 32 characters of each character's tone contrast (the lesser of
 //   the two tones' energy in their own bits against the other bits, see
-//   enh_tone_contrast); noise gives about 0.4, a pair that sees one tone
-//   only about the same, a signal at -3 dB about 0.6; a character with
-//   next to no energy (silence, a dead or DC input) counts 0, so the lock
-//   ends about a second after the energy is gone;
+//   enh_tone_contrast); it ends below 0.4, where noise gives about 0.3, a
+//   pair that sees one tone only 0.25, a signal at -3 dB 0.5 and at 3 dB
+//   0.8; in noise that takes about four seconds.  A character with next
+//   to no energy (silence, a dead or DC input) counts 0, so the lock ends
+//   about a second and a half after the energy is gone;
+// - when a lock on phasing finds none of the next four peaks of the
+//   pattern: text or the idle signal matched it by chance;
 // - when a lock on text finds no alignment within 400 bits;
 // - by enh_clock_unlock: the caller's end of transmission (the idle
 //   signal's "aaaa").
