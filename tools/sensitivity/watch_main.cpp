@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -178,7 +179,7 @@ bool midstart(const watch_options &o)
 			int second = 0, e2 = 0, e10 = 0, eend = 0;
 			int over = -1; // the latest step after which a seed echoed nothing more, 5: none
 			midstart_result grow; // the seed whose open message grew most
-			int growth = -1;
+			int growth = INT_MIN;
 			for (int s = 1; s <= o.case_seeds; s++) {
 				midstart_result r;
 				std::string err = run_midstart(uint64_t(s), tail, o.tail_minutes * 60, kChains[c], r);
