@@ -6,7 +6,9 @@
 // signals) as continuous-phase FSK at 100 baud, +-85 Hz around the
 // channel centre (a 1 bit is the upper tone), in complex baseband.
 // Amplitude, noise (SNR in a 500 Hz band), carrier offset, bit-rate error
-// and Rayleigh fading are per channel.  Output frames follow the stream
+// and Rayleigh fading are per channel, or per transmission where a channel
+// lists its transmissions' own settings (a stream of stations that
+// differ, with gaps of their own, joined or left mid-text).  Output frames follow the stream
 // layout: per channel a Q word then an I word, unsigned 15-bit around
 // 16384, bit 15 set on the last word of every 64th frame.  Seeded, so
 // every run with the same settings writes the same bytes.
@@ -16,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace navsynth {
@@ -55,8 +58,28 @@ std::vector<Code> interleave(const std::vector<Code> &text, int phasing, int idl
 // "NNNN"; text after the last one forms a further transmission.
 std::vector<std::string> split_messages(const std::string &file_text);
 
+// One transmission's own settings.  Its level is an SNR over the channel's
+// noise (set by the channel's amplitude and SNR); offset, bit-rate error and
+// fading replace the channel's.  skip_s and end_s cut the signal: the
+// recording joins it skip_s after its start and loses it end_s after its
+// start (0: at its end), times counted in the transmission's own bits.
+struct TxParams {
+	double gap_s = 1.0;     // noise before it
+	double snr_db = 1e9;    // huge: the channel's amplitude
+	double offset_hz = 0.0;
+	double ppm = 0.0;
+	double fading_hz = 0.0; // Doppler spread, 0 = none
+	double skip_s = 0.0;
+	double end_s = 0.0;
+};
+
 struct ChannelConfig {
 	std::vector<std::string> transmissions; // texts; empty: noise only
+	// Empty: every transmission takes the channel's settings below, with
+	// the Config's gap before, between and after them.  Otherwise one per
+	// transmission, and tail_s of noise after the last.
+	std::vector<TxParams> tx;
+	double tail_s = 1.0;
 	double amplitude = 785.0;               // tone peak, sample units
 	double snr_db = 1e9;                    // in a 500 Hz band; huge = clean
 	double offset_hz = 0.0;                 // carrier offset
@@ -91,6 +114,9 @@ private:
 // Baseband generator of one channel: a sequence of sample pairs.
 struct ChannelSignal {
 	std::vector<float> i, q;
+	// Per transmission: the first frame of its signal and the frame after
+	// its last.
+	std::vector<std::pair<size_t, size_t>> spans;
 };
 
 // Builds a channel's samples (before quantisation), going on with noise
