@@ -8,6 +8,9 @@ namespace {
 constexpr int32_t kQualityStart = 65536 * 3 / 4;
 constexpr int32_t kQualityLost = 65536 * 2 / 5;
 constexpr int kQualityMemory = 32; // characters
+// Below this a lock hearing a new phasing gives way to it: a pair beside
+// the signal or a wrong frequency gives about 0.5, a good lock at 3 dB 0.75.
+constexpr int32_t kQualityDoubt = 65536 * 13 / 20;
 // Below this energy a character is silence (a tone of about 15 sample
 // units).
 constexpr int64_t kMinCharEnergy = 7 * 64;
@@ -52,8 +55,7 @@ void character_done(enh_clock *c)
 	enh_afc_char(&c->afc, faded, &c->hyp[c->h]);
 }
 
-// One bit at the decision instant; returns 1 when a group is complete, 3
-// when a new transmission's phasing is heard.
+// One bit at the decision instant; returns 1 when a group is complete.
 int bit(enh_clock *c, int64_t n)
 {
 	const enh_pair &p = c->hyp[c->h];
@@ -70,8 +72,8 @@ int bit(enh_clock *c, int64_t n)
 		enh_afc_bit(&c->afc, l.tau, one);
 	enh_loop_bit(&l, d, mid);
 	const int r = enh_align_bit(&c->align, static_cast<int32_t>(d), static_cast<int32_t>(e), l.phasing, l.bits);
-	if (r == 0 || r == 3)
-		return r;
+	if (r == 0)
+		return 0;
 	character_done(c);
 	return r == 1;
 }
@@ -121,7 +123,10 @@ int enh_clock_step(enh_clock *c, int xr, int xi)
 		if ((c->loop.tau >> 16) + 1 > n)
 			return 0;
 		const int r = bit(c, n);
-		if (r == 3 || (c->chars > kQualityMemory / 2 && c->quality < kQualityLost) ||
+		// Phasing heard: a new transmission, unless the lock is a good one
+		// on phasing (its own phasing, its peaks lost in a fade).
+		const bool renew = c->align.heard && (c->align.on_text || c->quality < kQualityDoubt);
+		if (renew || (c->chars > kQualityMemory / 2 && c->quality < kQualityLost) ||
 		    (!c->align.aligned && c->loop.bits > kAlignWithin)) {
 			enh_clock_unlock(c);
 			return -1;
