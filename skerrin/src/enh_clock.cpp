@@ -48,8 +48,8 @@ void character_done(enh_clock *c)
 	const int32_t q = esum < kMinCharEnergy ? 0 : enh_tone_contrast(a.grp_d, a.grp_e, ones, 7);
 	c->quality += (q - c->quality) / kQualityMemory;
 	// In a fade the detectors give noise: the loops hold still.
-	const double mean = static_cast<double>(absd) / 7;
-	const bool faded = mean < 0.5 * c->level;
+	const int64_t mean = absd / 7;
+	const bool faded = 2 * mean < c->level;
 	c->level += (mean - c->level) / 16;
 	enh_loop_char(&c->loop, faded, c->level);
 	enh_afc_char(&c->afc, faded, &c->hyp[c->h]);

@@ -63,7 +63,7 @@ struct enh_clock {
 	enh_afc afc;
 	enh_align align;
 
-	double level;    // mean |d| of a bit
+	int64_t level;   // mean |d| of a bit
 	int32_t quality; // lock quality, Q16
 	int chars;       // characters since the lock
 };
