@@ -25,7 +25,7 @@ void lock(enh_clock *c)
 	const int64_t peak = c->acq.best_n;
 	const bool traffic = c->acq.traffic;
 	enh_loop_start(&c->loop, peak, p.d[peak & (ENH_RING - 1)], traffic);
-	enh_afc_start(&c->afc, p.hz);
+	enh_afc_start(&c->afc, p.listen);
 	enh_align_start(&c->align, traffic);
 	c->level = enh_acq_level(p, peak);
 	c->quality = kQualityStart;
@@ -85,8 +85,8 @@ void enh_clock_init(enh_clock *c)
 	std::memset(c, 0, sizeof *c);
 	const double hz[ENH_HYP] = {-85.0, 0.0, 85.0};
 	for (int h = 0; h < ENH_HYP; h++) {
-		c->hyp[h].hz = hz[h];
-		enh_pair_tune(&c->hyp[h], hz[h]);
+		c->hyp[h].listen = enh_hz_steps(hz[h]);
+		enh_pair_tune(&c->hyp[h], c->hyp[h].listen);
 	}
 }
 
@@ -95,7 +95,7 @@ void enh_clock_unlock(enh_clock *c)
 	c->locked = 0;
 	enh_acq_reset(&c->acq);
 	enh_pair &p = c->hyp[c->h];
-	enh_pair_tune(&p, p.hz);
+	enh_pair_tune(&p, p.listen);
 }
 
 int enh_clock_step(enh_clock *c, int xr, int xi)
