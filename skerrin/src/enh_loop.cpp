@@ -34,7 +34,7 @@ int phasing_peak(enh_loop *c)
 		if (c->win_c[i] > c->win_c[best])
 			best = i;
 	const int m = c->peaks++;
-	const double per = c->period / 65536.0;
+	const int64_t per = c->period;
 	if (best == 0 || best == w - 1 || c->win_c[best] * kPeakDen <= c->win_e[best] * kPeakNum) {
 		int ended = 0;
 		// The first periods' peaks may still be dragged by the window
@@ -46,40 +46,41 @@ int phasing_peak(enh_loop *c)
 			c->k = c->fit_n >= 8 ? kGearAfterPhasing : kStartGear;
 			ended = 1;
 		}
-		c->expect += static_cast<int64_t>(14 * per + 0.5);
+		c->expect += (14 * per + 0x8000) >> 16;
 		return ended;
 	}
 	c->misses = 0;
-	const double a = static_cast<double>(c->win_c[best - 1]), b = static_cast<double>(c->win_c[best]),
-		     cc = static_cast<double>(c->win_c[best + 1]);
-	const double den = a - 2 * b + cc;
-	const double frac = den < 0 ? std::clamp(0.5 * (a - cc) / den, -0.5, 0.5) : 0.0;
-	const double t = static_cast<double>(c->expect - kPeakWindow + best - c->origin) + frac;
-	double slope = 14 * per, icpt = t - m * slope;
+	// The peak's time (Q16 samples from the lock's peak), between samples
+	// by a parabola through the three best.
+	const int64_t a = c->win_c[best - 1], b = c->win_c[best], cc = c->win_c[best + 1];
+	const int64_t den = a - 2 * b + cc;
+	const int64_t frac = den < 0 ? std::clamp(-rounded((a - cc) << 15, -den), int64_t(-32768), int64_t(32768)) : 0;
+	const int64_t t = ((c->expect - kPeakWindow + best - c->origin) << 16) + frac;
+	int64_t slope = 14 * per, icpt = t - m * slope;
 	{
 		c->fit_n += 1;
 		c->fit_m += m;
-		c->fit_mm += double(m) * m;
+		c->fit_mm += int64_t(m) * m;
 		c->fit_t += t;
 		c->fit_mt += m * t;
-		const double det = c->fit_n * c->fit_mm - c->fit_m * c->fit_m;
+		const int64_t det = c->fit_n * c->fit_mm - c->fit_m * c->fit_m;
 		if (det > 0 && c->fit_n >= 3) {
-			slope = (c->fit_n * c->fit_mt - c->fit_m * c->fit_t) / det;
-			icpt = (c->fit_t - slope * c->fit_m) / c->fit_n;
+			slope = rounded(c->fit_n * c->fit_mt - c->fit_m * c->fit_t, det);
+			icpt = rounded(c->fit_t - slope * c->fit_m, c->fit_n);
 		}
 	}
-	const double np = std::clamp(slope / 14, kMinPeriod, kMaxPeriod);
+	const int64_t np = std::clamp(rounded(slope, 14), kMinPeriodQ, kMaxPeriodQ);
 	// Taps spaced for the acquisition period put the peak where the
 	// pattern's middle fits; the last bit's end lies off by the spacing
 	// error over the 20.5 bits from the middle.
-	const double end = icpt + m * 14 * np - 20.5 * (ENH_ACQ_PERIOD - np);
-	const double next = end + static_cast<double>(c->bits + 1 - 14 * static_cast<int64_t>(m)) * np;
-	const int64_t tau = (c->origin << 16) + enh_q16(next);
+	const int64_t end = icpt + m * 14 * np - rounded(41 * (enh_q16(ENH_ACQ_PERIOD) - np), 2);
+	const int64_t next = end + (c->bits + 1 - 14 * int64_t(m)) * np;
+	const int64_t tau = (c->origin << 16) + next;
 	if (std::llabs(tau - c->tau) < c->period / 2)
 		c->tau = tau;
-	c->period = enh_q16(np);
-	c->rate = c->period << 8;
-	c->expect = c->origin + static_cast<int64_t>(end + 14 * np + 0.5);
+	c->period = np;
+	c->rate = np << 8;
+	c->expect = c->origin + ((end + 14 * np + 0x8000) >> 16);
 	return 0;
 }
 

@@ -38,7 +38,8 @@ struct enh_loop {
 	int win_left;
 	int64_t win_c[32];
 	int64_t win_e[32];
-	double fit_n, fit_m, fit_mm, fit_t, fit_mt; // sums over peaks m, times t
+	int64_t fit_n, fit_m, fit_mm; // sums over the peaks m = 0, 1, ...
+	int64_t fit_t, fit_mt;        // and their times t, Q16 samples
 	int peaks;      // periods since the lock (index of the expected peak)
 };
 
