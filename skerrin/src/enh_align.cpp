@@ -23,6 +23,13 @@ constexpr int kTrNum = 3, kTrDen = 10;
 constexpr int kTrLeadNum = 1, kTrLeadDen = 5;
 constexpr int64_t kTrFirst = 105;
 
+// The repetitions' match at a position, Q10.
+int64_t rep_ratio(const enh_align *c, int p)
+{
+	p = (p + 14) % 14;
+	return c->tr_e[p] > 0 ? (c->tr_c[p] << 10) / c->tr_e[p] : 0;
+}
+
 // The place where a repetition ends, from the sums since the lock; -1
 // while none stands out.
 int traffic_place(const enh_align *c)
@@ -57,7 +64,37 @@ int traffic_place(const enh_align *c)
 	const int64_t x = bc >> shift, xe = be >> shift, y = oc >> shift, ye = oe >> shift;
 	if (xe <= 0 || ye <= 0 || (x * ye - y * xe) * kTrLeadDen <= xe * ye * kTrLeadNum)
 		return -1;
-	return best;
+	// A window one bit off shares six positions: each end of the repetition
+	// must match, and the position beyond it clearly less.
+	const int64_t need = 1024 * kTrNum / kTrDen, lead = 1024 * kTrLeadNum / kTrLeadDen;
+	const int64_t last = rep_ratio(c, best), first = rep_ratio(c, best - 6);
+	if (last <= need || first <= need || rep_ratio(c, best + 1) > last - lead ||
+	    rep_ratio(c, best - 7) > first - lead)
+		return -1;
+	// The characters' bits as well: the groups ending there are the ones
+	// that best have four 1 bits.
+	int fit = 0;
+	for (int k = 1; k < 7; k++)
+		if (c->cr[k] > c->cr[fit])
+			fit = k;
+	return best % 7 == fit ? best : -1;
+}
+
+// How well the last seven bits form a character of four 1 bits: the four
+// largest d for its 1 bits, the three smallest for its 0 bits, over the
+// energy (Q10).
+int64_t constant_ratio(const enh_align *c)
+{
+	int32_t v[7];
+	int64_t e = 0;
+	for (int k = 0; k < 7; k++) {
+		const int p = (c->bit_pos - 1 - k) & 63;
+		v[k] = c->bit_d[p];
+		e += c->bit_e[p];
+	}
+	std::sort(v, v + 7);
+	const int64_t fit = int64_t(v[6]) + v[5] + v[4] + v[3] - v[2] - v[1] - v[0];
+	return e > 0 ? (fit << 10) / e : 0;
 }
 
 } // namespace
@@ -117,7 +154,9 @@ int enh_align_bit(enh_align *c, int32_t d, int32_t e, bool phasing, int64_t bits
 			c->tr_c[b] += int64_t(c->bit_d[p0] >> 6) * (c->bit_d[p1] >> 6);
 			c->tr_e[b] += int64_t(c->bit_e[p0] >> 6) * (c->bit_e[p1] >> 6);
 		}
-		if (c->pending < 0 && c->bits >= kTrFirst && c->bits % 14 == 0)
+		if (c->bits >= 7)
+			c->cr[b % 7] += constant_ratio(c);
+		if (c->pending < 0 && c->bits >= kTrFirst && c->bits % 7 == 0)
 			c->pending = traffic_place(c);
 		if (b == c->pending) {
 			c->aligned = 1;
@@ -151,11 +190,11 @@ int enh_align_bit(enh_align *c, int32_t d, int32_t e, bool phasing, int64_t bits
 		c->bytcnt = 0;
 		return 0;
 	}
-	if (!c->aligned)
-		return 0;
 	if (++c->bitcnt < 7)
 		return 0;
 	c->bitcnt = 0;
+	if (!c->aligned)
+		return 2; // seven bits for the loops, no character
 	c->bytcnt++;
 	return 1;
 }

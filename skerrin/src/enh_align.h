@@ -14,7 +14,9 @@
 // on, each bit's match with the one 35 earlier is summed by position in
 // the period; every period from the 105th bit the seven positions of best
 // match (above 0.3 of the energy product) end a repetition, where the
-// other seven match 0.2 less (the idle signal matches everywhere).  Or the
+// other seven match 0.2 less (the idle signal matches everywhere), and
+// where the groups ending there have four 1 bits best (every valid
+// character has).  Or the
 // phasing pattern aligns as above.
 #ifndef SKERRIN_ENH_ALIGN_H
 #define SKERRIN_ENH_ALIGN_H
@@ -37,6 +39,7 @@ struct enh_align {
 	int pending;    // unaligned: the position found, or -1
 	int64_t bits;   // bits since the start
 	int64_t tr_c[14], tr_e[14]; // unaligned: the repetitions' match summed
+	int64_t cr[7];              // unaligned: groups of four 1 bits, by end
 
 	int bitcnt; // next bit's place in the group, 0..6
 	int bytcnt; // groups since alignment: odd first copies, even repetitions
@@ -49,7 +52,8 @@ void enh_align_start(enh_align *a, bool traffic);
 // The phasing has ended after `bits` bits: the repetitions' match starts.
 void enh_align_phasing_ended(enh_align *a, int64_t bits);
 // One bit; `phasing` while the phasing signal lasts, `bits` read so far.
-// Returns 1 when a group is complete (grp_d, grp_e, bytcnt).
+// Returns 1 when a group is complete (grp_d, grp_e, bytcnt); unaligned, 2
+// every seven bits (grp_d, grp_e hold them), so that the loops go on.
 int enh_align_bit(enh_align *a, int32_t d, int32_t e, bool phasing, int64_t bits);
 
 #endif

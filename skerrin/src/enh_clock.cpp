@@ -68,10 +68,11 @@ int bit(enh_clock *c, int64_t n)
 	if (one == (l.prev_d > 0) && at - 8 > c->locked_at && at > n - (ENH_HIST - 4))
 		enh_afc_bit(&c->afc, l.tau, one);
 	enh_loop_bit(&l, d, mid);
-	if (!enh_align_bit(&c->align, static_cast<int32_t>(d), static_cast<int32_t>(e), l.phasing, l.bits))
+	const int r = enh_align_bit(&c->align, static_cast<int32_t>(d), static_cast<int32_t>(e), l.phasing, l.bits);
+	if (r == 0)
 		return 0;
 	character_done(c);
-	return 1;
+	return r == 1;
 }
 
 } // namespace
