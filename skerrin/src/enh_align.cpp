@@ -109,6 +109,8 @@ void enh_align_start(enh_align *a, bool traffic)
 
 void enh_align_phasing_ended(enh_align *a, int64_t bits)
 {
+	std::memset(a->sync_c, 0, sizeof a->sync_c);
+	std::memset(a->sync_e, 0, sizeof a->sync_e);
 	std::memset(a->rep_c, 0, sizeof a->rep_c);
 	std::memset(a->rep_e, 0, sizeof a->rep_e);
 	a->rep_from = bits;
@@ -179,10 +181,13 @@ int enh_align_bit(enh_align *c, int32_t d, int32_t e, bool phasing, int64_t bits
 	}
 	// Unaligned, only phasing itself (0.7, where text by chance stays far
 	// below) aligns on the pattern.
-	const bool sync_better =
-		c->aligned ? b != a && c->sync_c[b] * kSyncDen > c->sync_e[b] * kSyncNum &&
-				     (c->sync_c[b] >> 8) * (c->sync_e[a] >> 8) > (c->sync_c[a] >> 8) * (c->sync_e[b] >> 8)
-			   : c->bits >= 56 && c->sync_c[b] * 10 > c->sync_e[b] * 7;
+	// Phasing heard plainly where the loop does not follow it (a lock on
+	// text, or after its own phasing ended): a new transmission, maybe on
+	// another frequency, to be acquired afresh.
+	if (!phasing && c->bits >= 56 && c->sync_c[b] * 10 > c->sync_e[b] * 7)
+		return 3;
+	const bool sync_better = c->aligned && b != a && c->sync_c[b] * kSyncDen > c->sync_e[b] * kSyncNum &&
+				 (c->sync_c[b] >> 8) * (c->sync_e[a] >> 8) > (c->sync_c[a] >> 8) * (c->sync_e[b] >> 8);
 	if (rep_better || sync_better) {
 		c->aligned = 1;
 		c->align_mod = b;

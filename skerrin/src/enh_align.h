@@ -16,8 +16,7 @@
 // match (above 0.3 of the energy product) end a repetition, where the
 // other seven match 0.2 less (the idle signal matches everywhere), and
 // where the groups ending there have four 1 bits best (every valid
-// character has).  Or the
-// phasing pattern aligns as above.
+// character has).
 #ifndef SKERRIN_ENH_ALIGN_H
 #define SKERRIN_ENH_ALIGN_H
 
@@ -53,7 +52,9 @@ void enh_align_start(enh_align *a, bool traffic);
 void enh_align_phasing_ended(enh_align *a, int64_t bits);
 // One bit; `phasing` while the phasing signal lasts, `bits` read so far.
 // Returns 1 when a group is complete (grp_d, grp_e, bytcnt); unaligned, 2
-// every seven bits (grp_d, grp_e hold them), so that the loops go on.
+// every seven bits (grp_d, grp_e hold them), so that the loops go on; 3
+// when phasing is heard plainly (0.7) and `phasing` is not set: a new
+// transmission.
 int enh_align_bit(enh_align *a, int32_t d, int32_t e, bool phasing, int64_t bits);
 
 #endif

@@ -52,7 +52,8 @@ void character_done(enh_clock *c)
 	enh_afc_char(&c->afc, faded, &c->hyp[c->h]);
 }
 
-// One bit at the decision instant; returns 1 when a group is complete.
+// One bit at the decision instant; returns 1 when a group is complete, 3
+// when a new transmission's phasing is heard.
 int bit(enh_clock *c, int64_t n)
 {
 	const enh_pair &p = c->hyp[c->h];
@@ -69,8 +70,8 @@ int bit(enh_clock *c, int64_t n)
 		enh_afc_bit(&c->afc, l.tau, one);
 	enh_loop_bit(&l, d, mid);
 	const int r = enh_align_bit(&c->align, static_cast<int32_t>(d), static_cast<int32_t>(e), l.phasing, l.bits);
-	if (r == 0)
-		return 0;
+	if (r == 0 || r == 3)
+		return r;
 	character_done(c);
 	return r == 1;
 }
@@ -120,7 +121,7 @@ int enh_clock_step(enh_clock *c, int xr, int xi)
 		if ((c->loop.tau >> 16) + 1 > n)
 			return 0;
 		const int r = bit(c, n);
-		if ((c->chars > kQualityMemory / 2 && c->quality < kQualityLost) ||
+		if (r == 3 || (c->chars > kQualityMemory / 2 && c->quality < kQualityLost) ||
 		    (!c->align.aligned && c->loop.bits > kAlignWithin)) {
 			enh_clock_unlock(c);
 			return -1;

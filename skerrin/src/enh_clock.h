@@ -30,6 +30,9 @@
 // - when a lock on phasing finds none of the next four peaks of the
 //   pattern: text or the idle signal matched it by chance;
 // - when a lock on text finds no alignment within 400 bits;
+// - when phasing is heard plainly (0.7 on the last two periods) while the
+//   loop does not follow phasing: a new transmission, perhaps on another
+//   frequency, that acquisition takes afresh;
 // - by enh_clock_unlock: the caller's end of transmission (the idle
 //   signal's "aaaa").
 // Bits are read one a sample at most, so the bits a lock finds already
