@@ -208,12 +208,14 @@ std::vector<watch_line> score_stream(const watch_stream &s, const std::vector<qu
 				l.channel = int(ch);
 				l.id = q.id;
 				l.v = verdict::never_sent;
+				l.at_s = double(q.frame) / s.rate;
 				extra.push_back(l);
 				continue;
 			}
 			const std::string ref = txs[size_t(hit->tx)].messages[size_t(hit->msg)].body();
 			const double pct = 100.0 * edit_distance(ref, q.text) / double(std::max<size_t>(ref.size(), 1));
 			watch_line l = *hit;
+			l.at_s = double(q.frame) / s.rate;
 			l.wrong_pct = pct;
 			l.marked = q.errors;
 			l.v = pct < 4.0 ? verdict::ok : verdict::errored;
@@ -315,8 +317,9 @@ std::string watch_csv_line(const watch_stream &s, const std::string &chain, cons
 {
 	char buf[512];
 	if (l.tx < 0) {
-		snprintf(buf, sizeof buf, "%llu,%s,%d,,,%s,,,,,,,,%s,%.2f,%d", (unsigned long long)s.seed, chain.c_str(),
-			 l.channel, csv_id(l.id).c_str(), verdict_name(l.v), l.wrong_pct, l.marked);
+		// Its start: where the chain read "ZCZC".
+		snprintf(buf, sizeof buf, "%llu,%s,%d,,,%s,%.0f,,,,,,,%s,%.2f,%d", (unsigned long long)s.seed,
+			 chain.c_str(), l.channel, csv_id(l.id).c_str(), l.at_s, verdict_name(l.v), l.wrong_pct, l.marked);
 		return buf;
 	}
 	const watch_tx &tx = s.channels[size_t(l.channel)][size_t(l.tx)];
