@@ -174,7 +174,7 @@ bool enh_acq_corr(const enh_pair &p, int64_t n, int64_t *cs_out, int64_t *es_out
 	return true;
 }
 
-double enh_acq_level(const enh_pair &p, int64_t n)
+int64_t enh_acq_level(const enh_pair &p, int64_t n)
 {
 	// The last period only: the earlier taps may still be before the
 	// signal's start.
@@ -183,7 +183,7 @@ double enh_acq_level(const enh_pair &p, int64_t n)
 		const int32_t v = p.d[(n - kTaps.off[k]) & kMask];
 		absd += v < 0 ? -int64_t(v) : v;
 	}
-	return static_cast<double>(absd) / 14;
+	return absd / 14;
 }
 
 int32_t enh_tone_contrast(const int32_t *d, const int32_t *e, const bool *ones, int count)

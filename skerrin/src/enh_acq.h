@@ -66,6 +66,6 @@ int enh_acq_step(enh_acq *a, const enh_pair pairs[ENH_HYP], int64_t n);
 bool enh_acq_corr(const enh_pair &p, int64_t n, int64_t *cs, int64_t *es, bool gate = false,
 		  bool *c_half = nullptr);
 // Mean |d| over the newest phasing period's taps ending at sample n.
-double enh_acq_level(const enh_pair &p, int64_t n);
+int64_t enh_acq_level(const enh_pair &p, int64_t n);
 
 #endif

@@ -104,6 +104,7 @@ void enh_align_start(enh_align *a, bool traffic)
 	std::memset(a, 0, sizeof *a);
 	a->bmod = 1; // the lock's peak ends the pattern: position 0
 	a->aligned = !traffic;
+	a->on_text = traffic;
 	a->pending = -1;
 }
 
@@ -182,10 +183,9 @@ int enh_align_bit(enh_align *c, int32_t d, int32_t e, bool phasing, int64_t bits
 	// Unaligned, only phasing itself (0.7, where text by chance stays far
 	// below) aligns on the pattern.
 	// Phasing heard plainly where the loop does not follow it (a lock on
-	// text, or after its own phasing ended): a new transmission, maybe on
-	// another frequency, to be acquired afresh.
-	if (!phasing && c->bits >= 56 && c->sync_c[b] * 10 > c->sync_e[b] * 7)
-		return 3;
+	// text, or three seconds after its own phasing ended: in a fade the
+	// loop may miss the peaks of a phasing that goes on).
+	c->heard = !phasing && bits - c->rep_from >= (c->on_text ? 56 : 280) && c->sync_c[b] * 10 > c->sync_e[b] * 7;
 	const bool sync_better = c->aligned && b != a && c->sync_c[b] * kSyncDen > c->sync_e[b] * kSyncNum &&
 				 (c->sync_c[b] >> 8) * (c->sync_e[a] >> 8) > (c->sync_c[a] >> 8) * (c->sync_e[b] >> 8);
 	if (rep_better || sync_better) {

@@ -35,6 +35,8 @@ struct enh_align {
 	int align_mod; // position where the pattern ends: a repetition ends there
 
 	int aligned;    // groups are being given
+	int on_text;    // the lock was on text
+	int heard;      // phasing heard where the loop does not follow it
 	int pending;    // unaligned: the position found, or -1
 	int64_t bits;   // bits since the start
 	int64_t tr_c[14], tr_e[14]; // unaligned: the repetitions' match summed
@@ -52,9 +54,9 @@ void enh_align_start(enh_align *a, bool traffic);
 void enh_align_phasing_ended(enh_align *a, int64_t bits);
 // One bit; `phasing` while the phasing signal lasts, `bits` read so far.
 // Returns 1 when a group is complete (grp_d, grp_e, bytcnt); unaligned, 2
-// every seven bits (grp_d, grp_e hold them), so that the loops go on; 3
-// when phasing is heard plainly (0.7) and `phasing` is not set: a new
-// transmission.
+// every seven bits (grp_d, grp_e hold them), so that the loops go on.
+// Sets `heard` while phasing is heard plainly (0.7) and `phasing` is not
+// set, on a lock on text or three seconds after the lock's phasing ended.
 int enh_align_bit(enh_align *a, int32_t d, int32_t e, bool phasing, int64_t bits);
 
 #endif

@@ -8,6 +8,9 @@ namespace {
 constexpr int32_t kQualityStart = 65536 * 3 / 4;
 constexpr int32_t kQualityLost = 65536 * 2 / 5;
 constexpr int kQualityMemory = 32; // characters
+// Below this a lock hearing a new phasing gives way to it: a pair beside
+// the signal or a wrong frequency gives about 0.5, a good lock at 3 dB 0.75.
+constexpr int32_t kQualityDoubt = 65536 * 13 / 20;
 // Below this energy a character is silence (a tone of about 15 sample
 // units).
 constexpr int64_t kMinCharEnergy = 7 * 64;
@@ -22,7 +25,7 @@ void lock(enh_clock *c)
 	const int64_t peak = c->acq.best_n;
 	const bool traffic = c->acq.traffic;
 	enh_loop_start(&c->loop, peak, p.d[peak & (ENH_RING - 1)], traffic);
-	enh_afc_start(&c->afc, p.hz);
+	enh_afc_start(&c->afc, p.listen);
 	enh_align_start(&c->align, traffic);
 	c->level = enh_acq_level(p, peak);
 	c->quality = kQualityStart;
@@ -45,15 +48,14 @@ void character_done(enh_clock *c)
 	const int32_t q = esum < kMinCharEnergy ? 0 : enh_tone_contrast(a.grp_d, a.grp_e, ones, 7);
 	c->quality += (q - c->quality) / kQualityMemory;
 	// In a fade the detectors give noise: the loops hold still.
-	const double mean = static_cast<double>(absd) / 7;
-	const bool faded = mean < 0.5 * c->level;
+	const int64_t mean = absd / 7;
+	const bool faded = 2 * mean < c->level;
 	c->level += (mean - c->level) / 16;
 	enh_loop_char(&c->loop, faded, c->level);
 	enh_afc_char(&c->afc, faded, &c->hyp[c->h]);
 }
 
-// One bit at the decision instant; returns 1 when a group is complete, 3
-// when a new transmission's phasing is heard.
+// One bit at the decision instant; returns 1 when a group is complete.
 int bit(enh_clock *c, int64_t n)
 {
 	const enh_pair &p = c->hyp[c->h];
@@ -70,8 +72,8 @@ int bit(enh_clock *c, int64_t n)
 		enh_afc_bit(&c->afc, l.tau, one);
 	enh_loop_bit(&l, d, mid);
 	const int r = enh_align_bit(&c->align, static_cast<int32_t>(d), static_cast<int32_t>(e), l.phasing, l.bits);
-	if (r == 0 || r == 3)
-		return r;
+	if (r == 0)
+		return 0;
 	character_done(c);
 	return r == 1;
 }
@@ -83,8 +85,8 @@ void enh_clock_init(enh_clock *c)
 	std::memset(c, 0, sizeof *c);
 	const double hz[ENH_HYP] = {-85.0, 0.0, 85.0};
 	for (int h = 0; h < ENH_HYP; h++) {
-		c->hyp[h].hz = hz[h];
-		enh_pair_tune(&c->hyp[h], hz[h]);
+		c->hyp[h].listen = enh_hz_steps(hz[h]);
+		enh_pair_tune(&c->hyp[h], c->hyp[h].listen);
 	}
 }
 
@@ -93,7 +95,7 @@ void enh_clock_unlock(enh_clock *c)
 	c->locked = 0;
 	enh_acq_reset(&c->acq);
 	enh_pair &p = c->hyp[c->h];
-	enh_pair_tune(&p, p.hz);
+	enh_pair_tune(&p, p.listen);
 }
 
 int enh_clock_step(enh_clock *c, int xr, int xi)
@@ -121,7 +123,10 @@ int enh_clock_step(enh_clock *c, int xr, int xi)
 		if ((c->loop.tau >> 16) + 1 > n)
 			return 0;
 		const int r = bit(c, n);
-		if (r == 3 || (c->chars > kQualityMemory / 2 && c->quality < kQualityLost) ||
+		// Phasing heard: a new transmission, unless the lock is a good one
+		// on phasing (its own phasing, its peaks lost in a fade).
+		const bool renew = c->align.heard && (c->align.on_text || c->quality < kQualityDoubt);
+		if (renew || (c->chars > kQualityMemory / 2 && c->quality < kQualityLost) ||
 		    (!c->align.aligned && c->loop.bits > kAlignWithin)) {
 			enh_clock_unlock(c);
 			return -1;

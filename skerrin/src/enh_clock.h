@@ -30,9 +30,10 @@
 // - when a lock on phasing finds none of the next four peaks of the
 //   pattern: text or the idle signal matched it by chance;
 // - when a lock on text finds no alignment within 400 bits;
-// - when phasing is heard plainly (0.7 on the last two periods) while the
-//   loop does not follow phasing: a new transmission, perhaps on another
-//   frequency, that acquisition takes afresh;
+// - when phasing is heard plainly (0.7 on the last two periods) on a lock
+//   on text, or three seconds after the lock's own phasing ended with the
+//   quality below 0.65: a new transmission, perhaps on another frequency,
+//   that acquisition takes afresh;
 // - by enh_clock_unlock: the caller's end of transmission (the idle
 //   signal's "aaaa").
 // Bits are read one a sample at most, so the bits a lock finds already
@@ -62,7 +63,7 @@ struct enh_clock {
 	enh_afc afc;
 	enh_align align;
 
-	double level;    // mean |d| of a bit
+	int64_t level;   // mean |d| of a bit
 	int32_t quality; // lock quality, Q16
 	int chars;       // characters since the lock
 };

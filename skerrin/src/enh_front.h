@@ -76,15 +76,18 @@ inline int32_t enh_tone_energy(const enh_tone *t)
 // history of their evidence per sample: d = mark - space energy (positive:
 // the upper tone, a 1 bit), e = mark + space energy.
 struct enh_pair {
-	double hz; // carrier offset listened at while unlocked
+	int32_t listen; // carrier offset listened at while unlocked, in
+			// oscillator steps (2^32 a turn a sample)
 	enh_tone mark, space;
 	int32_t d[ENH_RING];
 	int32_t e[ENH_RING];
 };
 
-// Oscillators of the pair at carrier offset `hz` (the listening offset
-// `hz` member is not changed).
-void enh_pair_tune(enh_pair *p, double hz);
+// Oscillator steps of a frequency: 2^32 per turn per sample.
+int32_t enh_hz_steps(double hz);
+// Oscillators of the pair at a carrier offset in oscillator steps (the
+// listening offset is not changed).
+void enh_pair_tune(enh_pair *p, int32_t offset);
 
 inline void enh_pair_step(enh_pair *p, const int16_t *sine, int xr, int xi, int pos, int64_t n)
 {

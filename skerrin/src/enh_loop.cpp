@@ -10,11 +10,18 @@
 namespace {
 
 constexpr double kMinPeriod = 16.88, kMaxPeriod = 17.2;
-constexpr double kMaxGear = 300; // characters of memory of the timing loop
-constexpr double kStartGear = 12;
-constexpr double kGearAfterPhasing = 150;
+constexpr int kMaxGear = 300; // characters of memory of the timing loop
+constexpr int kStartGear = 12;
+constexpr int kGearAfterPhasing = 150;
+constexpr int64_t kMinPeriodQ = enh_q16(kMinPeriod), kMaxPeriodQ = enh_q16(kMaxPeriod);
 constexpr int kPeakWindow = 14;            // samples either side of a due peak
 constexpr int kPeakNum = 7, kPeakDen = 20; // a due peak counts above 0.35
+
+// a / b rounded to the nearest, b > 0.
+int64_t rounded(int64_t a, int64_t b)
+{
+	return a >= 0 ? (a + b / 2) / b : -((-a + b / 2) / b);
+}
 
 // The phasing peak due in this window: found, it refines the line through
 // the peaks and re-anchors the clock on it; missed twice, the phasing has
@@ -71,6 +78,7 @@ int phasing_peak(enh_loop *c)
 	if (std::llabs(tau - c->tau) < c->period / 2)
 		c->tau = tau;
 	c->period = enh_q16(np);
+	c->rate = c->period << 8;
 	c->expect = c->origin + static_cast<int64_t>(end + 14 * np + 0.5);
 	return 0;
 }
@@ -81,6 +89,7 @@ void enh_loop_start(enh_loop *c, int64_t peak, int32_t d, bool traffic)
 {
 	std::memset(c, 0, sizeof *c);
 	c->period = enh_q16(ENH_ACQ_PERIOD);
+	c->rate = c->period << 8;
 	c->tau = (peak << 16) + c->period;
 	c->prev_d = d;
 	c->k = kStartGear;
@@ -123,20 +132,21 @@ void enh_loop_bit(enh_loop *c, int64_t d, int64_t mid)
 	c->bits++;
 }
 
-void enh_loop_char(enh_loop *c, bool faded, double level)
+void enh_loop_char(enh_loop *c, bool faded, int64_t level)
 {
-	const double per = c->period / 65536.0;
 	if (!c->phasing && !faded && c->g_count > 0 && level > 0) {
-		// Offset of the clock from the bit boundaries, in samples;
-		// positive when the clock is late.
-		double x = static_cast<double>(c->g_sum) / c->g_count * per / (2 * level);
+		// Offset of the clock from the bit boundaries, Q16 samples;
+		// positive when the clock is late.  The detector's mean over the
+		// character against twice the bit's level, in bits.
+		const int64_t per = c->period;
+		int64_t x = c->g_sum / c->g_count * per / (2 * level); // below 2^52
 		x = std::clamp(x, -per / 2, per / 2);
-		const double k = c->k;
-		const double alpha = 2 * (2 * k - 1) / (k * (k + 1));
-		const double beta = 6 / (k * (k + 1));
-		c->tau -= enh_q16(alpha * x);
-		const double np = std::clamp(per - beta * x / 7, kMinPeriod, kMaxPeriod);
-		c->period = enh_q16(np);
+		// Alpha-beta gains of gear k: 2 (2k - 1) / (k (k + 1)) for the phase,
+		// 6 / (k (k + 1)) for the rate (per bit: over the 7 of a character).
+		const int64_t kk = int64_t(c->k) * (c->k + 1);
+		c->tau -= rounded(2 * (2 * c->k - 1) * x, kk);
+		c->rate = std::clamp(c->rate - rounded(6 * (x << 8), kk * 7), kMinPeriodQ << 8, kMaxPeriodQ << 8);
+		c->period = (c->rate + 128) >> 8;
 		if (c->k < kMaxGear)
 			c->k += 1;
 	}

@@ -10,7 +10,7 @@
 // the bit differs from the one before (a Gardner-type detector on the
 // energy difference); once per character it corrects phase and rate
 // through an alpha-beta loop whose memory grows to 300 characters (2100
-// bits).  The rate stays within 16.88 to 17.2 samples per bit.  In a fade
+// bits), in integers (Q16 samples).  The rate stays within 16.88 to 17.2 samples per bit.  In a fade
 // the loop holds.
 #ifndef SKERRIN_ENH_LOOP_H
 #define SKERRIN_ENH_LOOP_H
@@ -22,10 +22,11 @@
 struct enh_loop {
 	int64_t tau;    // next decision instant, Q16 samples
 	int64_t period; // samples per bit, Q16
+	int64_t rate;   // the same in Q24, where the loop's small steps add up
 	int32_t prev_d; // the last bit's evidence
 	int64_t g_sum;  // timing detector over the current character
 	int g_count;
-	double k;       // gear: characters of memory
+	int k;          // gear: characters of memory
 	int64_t bits;   // bits read since the lock
 
 	// While the phasing signal lasts: its correlation peaks, one a period,
@@ -53,6 +54,6 @@ int enh_loop_sample(enh_loop *l, const enh_pair &p, int64_t n);
 void enh_loop_bit(enh_loop *l, int64_t d, int64_t mid);
 // Once a character: phase and rate from the timing detector, unless in a
 // fade; `level` is the mean |d| of a bit.
-void enh_loop_char(enh_loop *l, bool faded, double level);
+void enh_loop_char(enh_loop *l, bool faded, int64_t level);
 
 #endif
