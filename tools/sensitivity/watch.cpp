@@ -208,12 +208,14 @@ std::vector<watch_line> score_stream(const watch_stream &s, const std::vector<qu
 				l.channel = int(ch);
 				l.id = q.id;
 				l.v = verdict::never_sent;
+				l.at_s = double(q.frame) / s.rate;
 				extra.push_back(l);
 				continue;
 			}
 			const std::string ref = txs[size_t(hit->tx)].messages[size_t(hit->msg)].body();
 			const double pct = 100.0 * edit_distance(ref, q.text) / double(std::max<size_t>(ref.size(), 1));
 			watch_line l = *hit;
+			l.at_s = double(q.frame) / s.rate;
 			l.wrong_pct = pct;
 			l.marked = q.errors;
 			l.v = pct < 4.0 ? verdict::ok : verdict::errored;
@@ -280,6 +282,31 @@ watch_tally tally(const watch_stream &s, const std::vector<watch_line> &lines, i
 	return t;
 }
 
+namespace {
+
+// A queued identifier can hold any character the chain decoded: control
+// characters are written escaped, and a comma or quote puts it in quotes.
+std::string csv_id(const std::string &id)
+{
+	std::string out;
+	bool quote = false;
+	for (char c : id) {
+		if (c == '\n')
+			out += "\\n";
+		else if (static_cast<unsigned char>(c) < 32 || c == 127) {
+			char buf[8];
+			snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned char>(c));
+			out += buf;
+		} else {
+			quote |= c == ',' || c == '"';
+			out += c == '"' ? std::string("\"\"") : std::string(1, c);
+		}
+	}
+	return quote ? "\"" + out + "\"" : out;
+}
+
+} // namespace
+
 std::string watch_csv_header()
 {
 	return "seed,chain,channel,tx,msg,id,tx_start_s,gap_s,snr_db,offset_hz,ppm,fading_hz,chars,verdict,wrong_pct,"
@@ -290,8 +317,9 @@ std::string watch_csv_line(const watch_stream &s, const std::string &chain, cons
 {
 	char buf[512];
 	if (l.tx < 0) {
-		snprintf(buf, sizeof buf, "%llu,%s,%d,,,%s,,,,,,,,%s,%.2f,%d", (unsigned long long)s.seed, chain.c_str(),
-			 l.channel, l.id.c_str(), verdict_name(l.v), l.wrong_pct, l.marked);
+		// Its start: where the chain read "ZCZC".
+		snprintf(buf, sizeof buf, "%llu,%s,%d,,,%s,%.0f,,,,,,,%s,%.2f,%d", (unsigned long long)s.seed,
+			 chain.c_str(), l.channel, csv_id(l.id).c_str(), l.at_s, verdict_name(l.v), l.wrong_pct, l.marked);
 		return buf;
 	}
 	const watch_tx &tx = s.channels[size_t(l.channel)][size_t(l.tx)];

@@ -74,6 +74,7 @@ struct watch_line {
 	verdict v = verdict::missed;
 	double wrong_pct = 100; // edits against the text sent, % of its length
 	int marked = 0;         // of those, characters the chain marked '*'
+	double at_s = -1;       // unexpected ones: about where "ZCZC" was read
 };
 
 // Fewest edits (insert, delete, replace) between the two texts.
@@ -92,7 +93,7 @@ struct watch_tally {
 watch_tally tally(const watch_stream &s, const std::vector<watch_line> &lines, int channel);
 
 // CSV of the lines: one per message sent (with its transmission's
-// settings) and per unexpected identifier.
+// settings) and per unexpected identifier (with about where it was read).
 std::string watch_csv_header();
 std::string watch_csv_line(const watch_stream &s, const std::string &chain, const watch_line &l);
 

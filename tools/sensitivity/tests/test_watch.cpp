@@ -96,6 +96,7 @@ TEST(WatchScore, MissedWrongAndNeverSentIdentifiersAreCounted)
 		{0, "AC93", a.messages[2].body(), 0, 0}, // garbled identifier
 		{0, "BA10", s.channels[0][1].messages[0].body(), 0, 0},
 		{1, "AC03", a.messages[2].body(), 0, 0}, // sent, but on the other channel
+		{1, "G\nG,", "", 0, 0},                 // no CSV field of its own
 	};
 	const std::vector<watch_line> lines = score_stream(s, got);
 	auto find = [&](int ch, const std::string &id, verdict v) {
@@ -127,11 +128,20 @@ TEST(WatchScore, MissedWrongAndNeverSentIdentifiersAreCounted)
 	EXPECT_EQ(t1.sent, 0);
 	EXPECT_EQ(t1.fade1_sent, 1);
 	EXPECT_EQ(t1.fade1_ok, 0);
-	EXPECT_EQ(t1.never_sent, 1);
+	EXPECT_EQ(t1.never_sent, 2);
 	// Every line goes to the CSV with as many fields as the header.
-	auto fields = [](const std::string &l) { return std::count(l.begin(), l.end(), ',') + 1; };
+	auto fields = [](const std::string &l) {
+		long n = 1;
+		bool quoted = false;
+		for (char c : l) {
+			quoted ^= c == '"';
+			n += c == ',' && !quoted;
+			EXPECT_NE(c, '\n');
+		}
+		return n;
+	};
 	for (const watch_line &l : lines)
-		EXPECT_EQ(fields(watch_csv_line(s, "enhanced", l)), fields(watch_csv_header()));
+		EXPECT_EQ(fields(watch_csv_line(s, "enhanced", l)), fields(watch_csv_header())) << l.id;
 }
 
 } // namespace
