@@ -12,7 +12,8 @@ namespace {
 constexpr double kMinPeriod = 16.88, kMaxPeriod = 17.2;
 constexpr int kMaxGear = 300; // characters of memory of the timing loop
 constexpr int kStartGear = 12;
-constexpr int kGearAfterPhasing = 150;
+constexpr int kGearAfterPhasing = 150; // at most, after 25 peaks or more
+constexpr int kGearPerPeak = 6;
 constexpr int64_t kMinPeriodQ = enh_q16(kMinPeriod), kMaxPeriodQ = enh_q16(kMaxPeriod);
 constexpr int kPeakWindow = 14;            // samples either side of a due peak
 constexpr int kPeakNum = 7, kPeakDen = 20; // a due peak counts above 0.35
@@ -41,9 +42,10 @@ int phasing_peak(enh_loop *c)
 		// reaching back before the signal: the phasing has ended only
 		// after a few found and then two missed.
 		if (++c->misses >= (c->fit_n >= 4 ? 2 : 4)) {
-			// A short phasing leaves the rate unsure: the loop starts wide.
+			// A short phasing leaves the rate unsure: the loop starts
+			// wider the fewer peaks the line was fitted to.
 			c->phasing = 0;
-			c->k = c->fit_n >= 8 ? kGearAfterPhasing : kStartGear;
+			c->k = static_cast<int>(std::clamp<int64_t>(c->fit_n * kGearPerPeak, kStartGear, kGearAfterPhasing));
 			ended = 1;
 		}
 		c->expect += (14 * per + 0x8000) >> 16;
