@@ -11,7 +11,9 @@
 #include <sstream>
 #include <string>
 
+#include "iq_format.h"
 #include "navsynth.h"
+#include "wideband.h"
 #include "number_arg.h"
 
 #ifdef NAVSYNTH_AUDIO
@@ -23,6 +25,7 @@ namespace {
 const char kUsage[] =
 	"usage: navsynth [options] -o recording\n"
 	"       navsynth [options] -W audio-file\n"
+	"       navsynth [options] -Q iq-file [-F format] [-r rate] [-f centre]\n"
 	"Writes NAVTEX transmissions as the radio device's sample stream, or as a\n"
 	"receiver's audio output.\n"
 	"  -o file   output recording ('-' for standard output)\n"
@@ -31,6 +34,13 @@ const char kUsage[] =
 	"  -A hz     audio sample rate (default 48000)\n"
 	"  -T hz     audio frequency midway between the two tones (default 1000)\n"
 	"  -L        lower sideband: the 1 bit on the lower tone\n"
+	"  -Q file   an SDR's wideband I/Q ('-' for standard output; .wav: a\n"
+	"            two-channel WAV with the centre in its auxi chunk), each\n"
+	"            channel with messages at its frequency (490, 518, 4209.5,\n"
+	"            424 kHz), noise across the band.  After -Q, -F gives the\n"
+	"            sample format (cu8, cs8, cs16 or cf32; default cu8, a WAV\n"
+	"            cs16 or cf32), -r the I/Q rate (default 2048000) and -f the\n"
+	"            centre frequency in Hz (default 504000)\n"
 	"  -c n      number of channels, 1 to 4 (default 3)\n"
 	"  -r rate   frames per second (default 1707.65, the board's rate)\n"
 	"  -s seed   random seed (default 1)\n"
@@ -136,13 +146,91 @@ void write_audio(const navsynth::Config &cfg, const navsynth::AudioConfig &audio
 #endif
 }
 
+
+// The wideband I/Q output: headerless samples, or a two-channel WAV whose
+// auxi chunk carries the centre frequency as SDR programs write it.
+void write_iq(const navsynth::Config &cfg, const navsynth::WidebandConfig &wb, iq_format::Format fmt,
+	      const std::string &path)
+{
+	std::string err = navsynth::check_wideband(cfg, wb);
+	if (!err.empty())
+		fail(err);
+	const size_t dot = path.rfind('.');
+	std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
+	for (char &c : ext)
+		c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+	FILE *progress = path == "-" ? nullptr : stderr;
+	if (ext == "wav") {
+#ifndef NAVSYNTH_AUDIO
+		fail("cannot write " + path + ": this navsynth was built without WAV output (libsndfile)");
+#else
+		SF_INFO info{};
+		info.samplerate = static_cast<int>(std::lround(wb.rate));
+		info.channels = 2;
+		info.format = SF_FORMAT_WAV | (fmt == iq_format::Format::cf32 ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16);
+		SNDFILE *sf = sf_open(path.c_str(), SFM_WRITE, &info);
+		if (!sf)
+			fail("cannot create " + path + ": " + sf_strerror(nullptr));
+		// SYSTEMTIME start and stop (left zero), then the centre frequency.
+		unsigned char auxi[64] = {};
+		const uint32_t hz = static_cast<uint32_t>(std::lround(wb.centre_hz));
+		for (int b = 0; b < 4; b++)
+			auxi[32 + b] = static_cast<unsigned char>(hz >> (8 * b));
+		SF_CHUNK_INFO chunk{};
+		memcpy(chunk.id, "auxi", 4);
+		chunk.id_size = 4;
+		chunk.datalen = sizeof auxi;
+		chunk.data = auxi;
+		if (sf_set_chunk(sf, &chunk) != SF_ERR_NO_ERROR) {
+			sf_close(sf);
+			remove_partial(path);
+			fail("cannot write the auxi chunk of " + path);
+		}
+		sf_command(sf, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+		err = navsynth::render_wideband(cfg, wb, [&](const float *iq, size_t n) -> std::string {
+			const sf_count_t want = static_cast<sf_count_t>(n);
+			return sf_writef_float(sf, iq, want) == want ? "" : std::string("write failed: ") + sf_strerror(sf);
+		}, progress);
+		if (sf_close(sf) != 0 && err.empty())
+			err = "cannot write " + path;
+		if (!err.empty()) {
+			remove_partial(path);
+			fail(err);
+		}
+		return;
+#endif
+	}
+	FILE *out = path == "-" ? stdout : fopen(path.c_str(), "wb");
+	if (!out)
+		fail("cannot create " + path + ": " + strerror(errno));
+	std::vector<unsigned char> bytes;
+	err = navsynth::render_wideband(cfg, wb, [&](const float *iq, size_t n) -> std::string {
+		bytes.clear();
+		for (size_t k = 0; k < 2 * n; k++)
+			iq_format::encode_value(fmt, iq[k], bytes);
+		return fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size()
+			       ? ""
+			       : std::string("write failed: ") + strerror(errno);
+	}, progress);
+	if (err.empty() && fflush(out) != 0)
+		err = std::string("write failed: ") + strerror(errno);
+	if (path != "-" && fclose(out) != 0 && err.empty())
+		err = std::string("write failed: ") + strerror(errno);
+	if (!err.empty()) {
+		remove_partial(path);
+		fail(err);
+	}
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
 	navsynth::Config cfg;
 	cfg.chan.resize(4);
-	std::string output, audio_out;
+	std::string output, audio_out, iq_out;
+	navsynth::WidebandConfig wb;
+	iq_format::Format iq_fmt = iq_format::Format::cu8;
 	navsynth::AudioConfig audio;
 	bool join = false;
 	int sel = 0;
@@ -150,7 +238,7 @@ int main(int argc, char **argv)
 	bool have_text[4] = {false, false, false, false};
 
 	int opt;
-	while ((opt = getopt(argc, argv, "o:c:r:s:p:e:g:jk:m:t:a:n:f:b:F:N:W:A:T:Lh")) != -1) {
+	while ((opt = getopt(argc, argv, "o:c:r:s:p:e:g:jk:m:t:a:n:f:b:F:N:W:A:T:LQ:h")) != -1) {
 		double v = 0;
 		auto num = [&](const char *what) {
 			if (!to_double(optarg, v))
@@ -165,8 +253,15 @@ int main(int argc, char **argv)
 				fail("the channel count must be 1 to 4");
 			cfg.channels = static_cast<int>(v);
 			break;
+		case 'Q': iq_out = optarg; break;
 		case 'r':
 			num("r");
+			if (!iq_out.empty()) {
+				if (v < 8000 || v > 20e6)
+					fail("the I/Q rate (-r after -Q) must be 8000 to 20000000 samples per second");
+				wb.rate = v;
+				break;
+			}
 			if (v < 100 || v > 100000)
 				fail("the rate must be 100 to 100000 frames per second");
 			cfg.rate = v;
@@ -222,6 +317,12 @@ int main(int argc, char **argv)
 			break;
 		case 'n': cfg.chan[sel].snr_db = num("n"); break;
 		case 'f':
+			if (!iq_out.empty()) {
+				wb.centre_hz = num("f");
+				if (v <= 0 || v >= 1e10)
+					fail("the centre frequency (-f after -Q) must be above 0 Hz");
+				break;
+			}
 			cfg.chan[sel].offset_hz = num("f");
 			if (std::fabs(v) > 400)
 				fail("the frequency offset must be within +-400 Hz");
@@ -232,6 +333,11 @@ int main(int argc, char **argv)
 				fail("the bit-rate error must be within +-100000 ppm");
 			break;
 		case 'F':
+			if (!iq_out.empty()) {
+				if (!iq_format::parse(optarg, iq_fmt))
+					fail(std::string("unknown I/Q format '") + optarg + "' (cu8, cs8, cs16 or cf32)");
+				break;
+			}
 			cfg.chan[sel].fading_hz = num("F");
 			if (v < 0 || v > 100)
 				fail("the fading spread must be 0 to 100 Hz");
@@ -260,9 +366,9 @@ int main(int argc, char **argv)
 	}
 	if (optind < argc)
 		fail(std::string("unexpected argument '") + argv[optind] + "' (see -h)");
-	if (output.empty() && audio_out.empty()) {
+	if (output.empty() && audio_out.empty() && iq_out.empty()) {
 		fputs(kUsage, stderr);
-		fail("no output file given (-o or -W)");
+		fail("no output file given (-o, -W or -Q)");
 	}
 	for (int ch = 0; ch < 4; ch++) {
 		if (have_text[ch] && ch >= cfg.channels)
@@ -286,6 +392,8 @@ int main(int argc, char **argv)
 
 	if (!audio_out.empty())
 		write_audio(cfg, audio, audio_out);
+	if (!iq_out.empty())
+		write_iq(cfg, wb, iq_fmt, iq_out);
 	if (output.empty())
 		return 0;
 

@@ -186,8 +186,6 @@ double Gauss::next()
 	return r * std::cos(2 * kPi * u2);
 }
 
-namespace {
-
 // Flat Rayleigh fading as a sum of sinusoids with random arrival angles.
 struct Fader {
 	static constexpr int kPaths = 16;
@@ -216,7 +214,71 @@ struct Fader {
 	}
 };
 
-} // namespace
+KeyedSignal::KeyedSignal(const Config &cfg, int ch, double rate, Gauss &g)
+	: rate_(rate), amplitude_(cfg.chan[static_cast<size_t>(ch)].amplitude),
+	  offset_hz_(cfg.chan[static_cast<size_t>(ch)].offset_hz)
+{
+	const ChannelConfig &cc = cfg.chan[static_cast<size_t>(ch)];
+	fader_ = std::make_unique<Fader>(cc.fading_hz, g);
+	const int phasing = static_cast<int>(std::lround(cfg.phasing_s * kBaud / 14.0));
+	const int idle = static_cast<int>(std::lround(cfg.idle_s * kBaud / 14.0));
+	bit_s_ = 1.0 / (kBaud * (1.0 + cc.ppm * 1e-6));
+	gap_n_ = std::max(0L, std::lround(cfg.gap_s * rate));
+	gap_left_ = gap_n_;
+	for (size_t t = 0; t < cc.transmissions.size(); t++) {
+		Encoded e = encode_text(cc.transmissions[t]);
+		if (!e.error.empty()) {
+			error_ = "channel " + std::to_string(ch) + ", message " + std::to_string(t + 1) + ": " + e.error;
+			sent_.clear();
+			return;
+		}
+		sent_.push_back(interleave(e.codes, phasing, idle));
+	}
+}
+
+KeyedSignal::~KeyedSignal() = default;
+
+bool KeyedSignal::next(double &re, double &im)
+{
+	for (;;) {
+		if (gap_left_ > 0) {
+			gap_left_--;
+			index_++;
+			re = im = 0.0;
+			return true;
+		}
+		if (keyed_) {
+			const std::vector<Code> &sent = sent_[t_];
+			const double tt = static_cast<double>(n_) / rate_;
+			const size_t k = static_cast<size_t>(tt / bit_s_);
+			if (k < sent.size() * 7) {
+				const bool one = (sent[k / 7].bits >> (k % 7)) & 1;
+				const double f = offset_hz_ + (one ? kShiftHz : -kShiftHz);
+				phase_ += 2 * kPi * f / rate_;
+				if (phase_ > kPi)
+					phase_ -= 2 * kPi;
+				else if (phase_ < -kPi)
+					phase_ += 2 * kPi;
+				double fr, fi;
+				fader_->gain(static_cast<double>(index_) / rate_, fr, fi);
+				const double a = amplitude_ * std::cos(phase_), b = amplitude_ * std::sin(phase_);
+				re = a * fr - b * fi;
+				im = a * fi + b * fr;
+				n_++;
+				index_++;
+				return true;
+			}
+			keyed_ = false;
+			t_++;
+			gap_left_ = gap_n_;
+			continue;
+		}
+		if (t_ >= sent_.size())
+			return false;
+		keyed_ = true;
+		n_ = 0;
+	}
+}
 
 std::string render_channel(const Config &cfg, int ch, ChannelSignal &out, size_t pad_to)
 {
@@ -224,7 +286,9 @@ std::string render_channel(const Config &cfg, int ch, ChannelSignal &out, size_t
 	out.i.clear();
 	out.q.clear();
 	Gauss g(cfg.seed * 1000003ull + static_cast<uint64_t>(ch) * 7919ull + 17);
-	Fader fader(cc.fading_hz, g);
+	KeyedSignal sig(cfg, ch, cfg.rate, g);
+	if (!sig.error().empty())
+		return sig.error();
 
 	double sigma = cc.noise_only_sigma;
 	if (!cc.transmissions.empty()) {
@@ -236,44 +300,9 @@ std::string render_channel(const Config &cfg, int ch, ChannelSignal &out, size_t
 		out.i.push_back(static_cast<float>(re + sigma * g.next()));
 		out.q.push_back(static_cast<float>(im + sigma * g.next()));
 	};
-	auto gap = [&](double seconds) {
-		long n = std::lround(seconds * cfg.rate);
-		for (long k = 0; k < n; k++)
-			push_noise(0, 0);
-	};
-
-	const int phasing = static_cast<int>(std::lround(cfg.phasing_s * kBaud / 14.0));
-	const int idle = static_cast<int>(std::lround(cfg.idle_s * kBaud / 14.0));
-	const double bit_s = 1.0 / (kBaud * (1.0 + cc.ppm * 1e-6));
-	double phase = 0.0;
-
-	gap(cfg.gap_s);
-	for (size_t t = 0; t < cc.transmissions.size(); t++) {
-		Encoded e = encode_text(cc.transmissions[t]);
-		if (!e.error.empty())
-			return "channel " + std::to_string(ch) + ", message " + std::to_string(t + 1) + ": " + e.error;
-		std::vector<Code> sent = interleave(e.codes, phasing, idle);
-		const size_t nbits = sent.size() * 7;
-		const long n0 = static_cast<long>(out.i.size());
-		for (long n = 0;; n++) {
-			double tt = n / cfg.rate;
-			size_t k = static_cast<size_t>(tt / bit_s);
-			if (k >= nbits)
-				break;
-			bool one = (sent[k / 7].bits >> (k % 7)) & 1;
-			double f = cc.offset_hz + (one ? kShiftHz : -kShiftHz);
-			phase += 2 * kPi * f / cfg.rate;
-			if (phase > kPi)
-				phase -= 2 * kPi;
-			else if (phase < -kPi)
-				phase += 2 * kPi;
-			double fr, fi;
-			fader.gain((n0 + n) / cfg.rate, fr, fi);
-			double re = cc.amplitude * std::cos(phase), im = cc.amplitude * std::sin(phase);
-			push_noise(re * fr - im * fi, re * fi + im * fr);
-		}
-		gap(cfg.gap_s);
-	}
+	double re, im;
+	while (sig.next(re, im))
+		push_noise(re, im);
 	while (out.i.size() < pad_to)
 		push_noise(0, 0);
 	return "";
