@@ -238,7 +238,7 @@ int main(int argc, char **argv)
 	std::string out_path = "out.raw", format_name, channels;
 	navsdr::Settings s;
 	double raw_rate = 0, given_centre = 0;
-	bool have_centre = false;
+	bool have_centre = false, have_rate = false;
 
 	int opt;
 	while ((opt = getopt(argc, argv, "o:F:r:f:c:S:h")) != -1) {
@@ -251,7 +251,10 @@ int main(int argc, char **argv)
 		switch (opt) {
 		case 'o': out_path = optarg; break;
 		case 'F': format_name = optarg; break;
-		case 'r': raw_rate = num("r"); break;
+		case 'r':
+			raw_rate = num("r");
+			have_rate = true;
+			break;
 		case 'f':
 			given_centre = num("f");
 			have_centre = true;
@@ -278,7 +281,7 @@ int main(int argc, char **argv)
 	double meta_centre = 0;
 	std::string meta_from;
 	if (ends_with(in_path, ".sigmf-meta") || ends_with(in_path, ".sigmf-data") || ends_with(in_path, ".sigmf")) {
-		if (!format_name.empty() || raw_rate != 0)
+		if (!format_name.empty() || have_rate)
 			fail("a SigMF recording tells its format and rate: -F and -r do not apply");
 		const std::string base = in_path.substr(0, in_path.rfind(".sigmf"));
 		navsdr::Sigmf meta;
@@ -290,8 +293,8 @@ int main(int argc, char **argv)
 			meta_centre = meta.centre_hz;
 			meta_from = "its SigMF capture";
 		}
-	} else if (in_path == "-" || !format_name.empty() || raw_rate != 0) {
-		if (raw_rate == 0)
+	} else if (in_path == "-" || !format_name.empty() || have_rate) {
+		if (!have_rate)
 			fail("headerless I/Q needs its sample rate (-r)");
 		in = std::make_unique<RawInput>(in_path, fmt, raw_rate);
 	} else {
