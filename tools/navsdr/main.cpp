@@ -181,9 +181,6 @@ struct WavInput : Input {
 		const sf_count_t got = sf_readf_float(sf, iq, n);
 		if (got < n && sf_error(sf) != SF_ERR_NO_ERROR)
 			fail("cannot decode " + name + ": " + sf_strerror(sf));
-		for (sf_count_t k = 0; k < 2 * got; k++)
-			if (!std::isfinite(iq[k]))
-				iq[k] = 0.0f;
 		return static_cast<long>(got);
 	}
 	void check_end(long long got) override

@@ -120,7 +120,7 @@ struct Converter::Impl {
 	std::array<Slot, kSlots> slot;
 	streamconv::Framer framer;
 	bool decided = false;
-	std::vector<float> narrowed, mixed, work, framed, toned;
+	std::vector<float> narrowed, mixed, work, framed, toned, clean;
 
 	static std::array<bool, kSlots> carries(const Settings &st)
 	{
@@ -255,6 +255,18 @@ void Converter::push(const float *iq, size_t n, std::vector<unsigned char> &out)
 	Impl &m = *impl_;
 	if (!m.error.empty() || n == 0)
 		return;
+	// A float file may hold anything: a NaN or an infinity would poison
+	// the filters for good.
+	size_t k = 0;
+	while (k < 2 * n && std::isfinite(iq[k]))
+		k++;
+	if (k < 2 * n) {
+		m.clean.assign(iq, iq + 2 * n);
+		for (; k < 2 * n; k++)
+			if (!std::isfinite(m.clean[k]))
+				m.clean[k] = 0.0f;
+		iq = m.clean.data();
+	}
 	if (m.use_band) {
 		m.narrowed.clear();
 		m.band.run(iq, n, m.narrowed);
