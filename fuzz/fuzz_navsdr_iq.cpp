@@ -89,6 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 iq.insert(iq.end(), block.begin(), block.begin() + 2 * got);
         }
         sf_close(sf);
+        // As navsdr does with float files: the converter takes finite samples.
+        for (float &v : iq)
+            if (!std::isfinite(v))
+                v = 0.0f;
     } else {
         iq_format::Decoder dec(fmt);
         for (size_t k = 0; k < size; k += read_size)

@@ -71,9 +71,9 @@ struct Input {
 	long long samples = -1; // complex samples; -1: unknown
 	bool live = false;      // a pipe or terminal: read as it comes
 	virtual ~Input() = default;
-	// Up to n complex samples into iq; 0 at the end.  Failures end the
-	// program.
-	virtual long read(float *iq, long n) = 0;
+	// Up to n complex samples, at *iq (the input's buffer or `buf`); 0 at
+	// the end.  Failures end the program.
+	virtual long read(float *buf, long n, const float **iq) = 0;
 	// At the end: what is wrong with how the input ended.
 	virtual void check_end(long long got) = 0;
 };
@@ -81,12 +81,12 @@ struct Input {
 struct RawInput : Input {
 	int fd = -1;
 	bool own = false;
+	iq_format::Format fmt;
 	iq_format::Decoder dec;
 	std::vector<unsigned char> bytes;
 	std::vector<float> ready;
-	size_t ready_pos = 0;
 
-	RawInput(const std::string &path, iq_format::Format f, double r) : dec(f)
+	RawInput(const std::string &path, iq_format::Format f, double r) : fmt(f), dec(f)
 	{
 		rate = r;
 		if (path == "-") {
@@ -114,12 +114,11 @@ struct RawInput : Input {
 		if (own)
 			close(fd);
 	}
-	long read(float *iq, long n) override
+	long read(float *, long n, const float **iq) override
 	{
-		while (ready_pos >= ready.size()) {
+		for (;;) {
 			ready.clear();
-			ready_pos = 0;
-			bytes.resize(static_cast<size_t>(n) * 8);
+			bytes.resize(static_cast<size_t>(n) * 2 * iq_format::value_bytes(fmt));
 			ssize_t got = ::read(fd, bytes.data(), bytes.size());
 			if (got < 0 && errno == EINTR)
 				continue;
@@ -128,12 +127,11 @@ struct RawInput : Input {
 			if (got == 0)
 				return 0;
 			dec.decode(bytes.data(), static_cast<size_t>(got), ready);
+			if (ready.empty())
+				continue; // a piece of one sample so far
+			*iq = ready.data();
+			return static_cast<long>(ready.size() / 2);
 		}
-		const size_t give = std::min(static_cast<size_t>(n) * 2, ready.size() - ready_pos);
-		std::copy(ready.begin() + static_cast<long>(ready_pos), ready.begin() + static_cast<long>(ready_pos + give),
-			  iq);
-		ready_pos += give;
-		return static_cast<long>(give / 2);
 	}
 	void check_end(long long) override
 	{
@@ -151,6 +149,7 @@ struct WavInput : Input {
 	SNDFILE *sf = nullptr;
 	SF_INFO info{};
 	bool shorter_than_header = false;
+	bool floats = false;
 
 	explicit WavInput(const std::string &path)
 	{
@@ -163,6 +162,8 @@ struct WavInput : Input {
 			fail(path + " has " + std::to_string(info.channels) + " channel" + (info.channels == 1 ? "" : "s") +
 			     ": I/Q needs two (I and Q)");
 		rate = info.samplerate;
+		const int sub = info.format & SF_FORMAT_SUBMASK;
+		floats = sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE;
 		// libsndfile reads a file cut short (a recorder that died) as far
 		// as it goes; its log tells when the header promised more.
 		char log[4096] = "";
@@ -176,11 +177,19 @@ struct WavInput : Input {
 		if (sf)
 			sf_close(sf);
 	}
-	long read(float *iq, long n) override
+	long read(float *buf, long n, const float **data) override
 	{
+		float *iq = buf;
+		*data = buf;
 		const sf_count_t got = sf_readf_float(sf, iq, n);
 		if (got < n && sf_error(sf) != SF_ERR_NO_ERROR)
 			fail("cannot decode " + name + ": " + sf_strerror(sf));
+		// A float file may hold anything: a NaN or an infinity would
+		// poison the filters for good.
+		if (floats)
+			for (sf_count_t k = 0; k < 2 * got; k++)
+				if (!std::isfinite(iq[k]))
+					iq[k] = 0.0f;
 		return static_cast<long>(got);
 	}
 	void check_end(long long got) override
@@ -366,11 +375,12 @@ int main(int argc, char **argv)
 			fail(err);
 	};
 	for (;;) {
-		const long got = in->read(iq.data(), block);
+		const float *data = nullptr;
+		const long got = in->read(iq.data(), block, &data);
 		if (got <= 0)
 			break;
 		bytes.clear();
-		conv.push(iq.data(), static_cast<size_t>(got), bytes);
+		conv.push(data, static_cast<size_t>(got), bytes);
 		got_total += got;
 		tell();
 		write();

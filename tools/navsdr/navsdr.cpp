@@ -120,7 +120,7 @@ struct Converter::Impl {
 	std::array<Slot, kSlots> slot;
 	streamconv::Framer framer;
 	bool decided = false;
-	std::vector<float> narrowed, mixed, work, framed, toned, clean;
+	std::vector<float> narrowed, mixed, work, framed, toned;
 
 	static std::array<bool, kSlots> carries(const Settings &st)
 	{
@@ -226,8 +226,10 @@ Converter::Converter(const Settings &s, double analysis_s) : impl_(std::make_uni
 	m.use_band = factor >= 2;
 	m.rate1 = m.use_band ? s.in_rate / factor : s.in_rate;
 	std::string err;
+	// 16-bit quality: an SDR's 8- or 16-bit samples hold no more, and
+	// this stage takes most of the time.
 	if (m.use_band)
-		err = m.band.open(s.in_rate, m.rate1, 2);
+		err = m.band.open(s.in_rate, m.rate1, 2, streamconv::Resampler::k16Bit);
 	for (int k = 0; k < kSlots && err.empty(); k++) {
 		Impl::Slot &sl = m.slot[static_cast<size_t>(k)];
 		sl.on = inside(s, k);
@@ -255,18 +257,6 @@ void Converter::push(const float *iq, size_t n, std::vector<unsigned char> &out)
 	Impl &m = *impl_;
 	if (!m.error.empty() || n == 0)
 		return;
-	// A float file may hold anything: a NaN or an infinity would poison
-	// the filters for good.
-	size_t k = 0;
-	while (k < 2 * n && std::isfinite(iq[k]))
-		k++;
-	if (k < 2 * n) {
-		m.clean.assign(iq, iq + 2 * n);
-		for (; k < 2 * n; k++)
-			if (!std::isfinite(m.clean[k]))
-				m.clean[k] = 0.0f;
-		iq = m.clean.data();
-	}
 	if (m.use_band) {
 		m.narrowed.clear();
 		m.band.run(iq, n, m.narrowed);

@@ -73,7 +73,8 @@ public:
 	Converter &operator=(const Converter &) = delete;
 
 	const std::string &error() const;
-	// n complex samples in; the frames they complete are appended to out.
+	// n complex samples in, all finite; the frames they complete are
+	// appended to out.
 	void push(const float *iq, size_t n, std::vector<unsigned char> &out);
 	void finish(std::vector<unsigned char> &out);
 	// Whether the tone centres are decided, and what they are.

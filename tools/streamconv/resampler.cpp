@@ -11,13 +11,13 @@ Resampler::~Resampler()
 		soxr_delete(r_);
 }
 
-std::string Resampler::open(double in_rate, double out_rate, int ch)
+std::string Resampler::open(double in_rate, double out_rate, int ch, Quality quality)
 {
 	channels_ = ch;
 	ratio_ = out_rate / in_rate;
 	soxr_error_t err = nullptr;
 	soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-	soxr_quality_spec_t q = soxr_quality_spec(SOXR_HQ, 0);
+	soxr_quality_spec_t q = soxr_quality_spec(quality == k16Bit ? SOXR_16_BITQ : SOXR_HQ, 0);
 	r_ = soxr_create(in_rate, out_rate, static_cast<unsigned>(ch), &err, &io, &q, nullptr);
 	if (!r_)
 		return std::string("cannot set up the resampler: ") + (err ? err : "unknown error");

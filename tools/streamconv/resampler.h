@@ -26,9 +26,10 @@ public:
 	Resampler(const Resampler &) = delete;
 	Resampler &operator=(const Resampler &) = delete;
 
-	// `ch` interleaved channels from in_rate to out_rate; an error text or
-	// empty.
-	std::string open(double in_rate, double out_rate, int ch);
+	enum Quality { kHigh, k16Bit };
+	// `ch` interleaved channels from in_rate to out_rate, with 20-bit
+	// precision or 16-bit; an error text or empty.
+	std::string open(double in_rate, double out_rate, int ch, Quality q = kHigh);
 	// Runs `n` frames through; the output frames are appended to `out`.
 	void run(const float *in, size_t n, std::vector<float> &out);
 	// The end of the input: what the filter still holds.
