@@ -3,6 +3,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "number_arg.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -125,6 +127,37 @@ std::string parse_sigmf(const std::string &text, Sigmf &out)
 			out.centre_hz = f->get<double>();
 			out.have_centre = std::isfinite(out.centre_hz);
 		}
+	}
+	return "";
+}
+
+std::string parse_channel_list(const std::string &list, Settings &s)
+{
+	size_t start = 0;
+	while (start <= list.size()) {
+		size_t comma = list.find(',', start);
+		if (comma == std::string::npos)
+			comma = list.size();
+		const std::string item = list.substr(start, comma - start);
+		start = comma + 1;
+		const size_t eq = item.find('=');
+		if (eq == std::string::npos)
+			return "bad channel '" + item + "' for -c: write channel=hz, e.g. 518=518300";
+		const std::string key = item.substr(0, eq);
+		int slot = -1;
+		if (key == "490")
+			slot = 0;
+		else if (key == "518")
+			slot = 1;
+		else if (key == "4209" || key == "4209.5")
+			slot = 2;
+		else
+			return "unknown channel '" + key + "' for -c: 490, 518 or 4209";
+		double hz = 0;
+		if (!to_double(item.substr(eq + 1).c_str(), hz) || hz <= 0)
+			return "bad frequency in '" + item + "' for -c: give it in Hz";
+		s.chan_hz[static_cast<size_t>(slot)] = hz;
+		s.given[static_cast<size_t>(slot)] = true;
 	}
 	return "";
 }

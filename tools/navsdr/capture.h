@@ -1,7 +1,8 @@
 // What a capture file says about itself: the centre frequency from an
 // SDR program's "auxi" chunk of a WAV/RF64 file or from a frequency in the
 // file's name, and the sample format, rate and frequency of a SigMF
-// recording's metadata (JSON, nlohmann-json).
+// recording's metadata (JSON, nlohmann-json); the channel frequencies
+// given on the command line.
 #ifndef NAVSDR_CAPTURE_H
 #define NAVSDR_CAPTURE_H
 
@@ -11,6 +12,7 @@
 #include <sndfile.h>
 
 #include "iq_format.h"
+#include "navsdr.h"
 
 namespace navsdr {
 
@@ -37,6 +39,10 @@ struct Sigmf {
 
 // Parses a .sigmf-meta text; an error text, or empty.
 std::string parse_sigmf(const std::string &json_text, Sigmf &out);
+
+// -c: "490=490300,518=518000,4209=9500", frequencies in Hz as the
+// capture sees the channels, into the settings; an error text or empty.
+std::string parse_channel_list(const std::string &list, Settings &s);
 
 } // namespace navsdr
 

@@ -210,33 +210,6 @@ std::string read_text(const std::string &path)
 	return ss.str();
 }
 
-// -c 490=490300,518=518000: slot and frequency of each.
-void parse_channels(const std::string &list, navsdr::Settings &s)
-{
-	std::stringstream ss(list);
-	std::string item;
-	while (std::getline(ss, item, ',')) {
-		const size_t eq = item.find('=');
-		if (eq == std::string::npos)
-			fail("bad channel '" + item + "' for -c: write channel=hz, e.g. 518=518300");
-		const std::string key = item.substr(0, eq);
-		int slot = -1;
-		if (key == "490")
-			slot = 0;
-		else if (key == "518")
-			slot = 1;
-		else if (key == "4209" || key == "4209.5")
-			slot = 2;
-		else
-			fail("unknown channel '" + key + "' for -c: 490, 518 or 4209");
-		double hz = 0;
-		if (!to_double(item.substr(eq + 1).c_str(), hz) || hz <= 0)
-			fail("bad frequency in '" + item + "' for -c: give it in Hz");
-		s.chan_hz[static_cast<size_t>(slot)] = hz;
-		s.given[static_cast<size_t>(slot)] = true;
-	}
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -279,8 +252,11 @@ int main(int argc, char **argv)
 	iq_format::Format fmt = iq_format::Format::cu8;
 	if (!format_name.empty() && !iq_format::parse(format_name, fmt))
 		fail("unknown sample format '" + format_name + "' for -F: cu8, cs8, cs16 or cf32");
-	if (!channels.empty())
-		parse_channels(channels, s);
+	if (!channels.empty()) {
+		const std::string err = navsdr::parse_channel_list(channels, s);
+		if (!err.empty())
+			fail(err);
+	}
 
 	// The input and what it tells of itself.
 	std::unique_ptr<Input> in;
