@@ -1,6 +1,4 @@
-// NAVTEX transmitter model, the signal: transmissions as FSK tones with
-// noise, offset, bit-rate error and fading, written as the device's stream
-// or as audio; see navsynth.h for what it takes and gives.
+// NAVTEX transmitter model; see navsynth.h for what it takes and gives.
 #include "navsynth.h"
 
 #include <algorithm>
@@ -15,10 +13,152 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kShiftHz = 85.0;   // each tone's distance from the centre
-constexpr double kBaud = 100.0;
 constexpr double kNoiseBandHz = 500.0;
 
+// Code points written in the order the units are sent.
+Code make(const char *units)
+{
+	uint8_t b = 0;
+	for (int j = 0; j < 7; j++)
+		if (units[j] == '1')
+			b |= static_cast<uint8_t>(1u << j);
+	return Code{b};
+}
+
+struct Letter {
+	char letter;
+	char figure; // 0: none usable in figures case
+	const char *units;
+};
+
+const Letter kLetters[] = {
+	{'A', '-', "1110001"}, {'B', '?', "0100111"}, {'C', ':', "1011100"},
+	{'D', 0, "1100101"},   {'E', '3', "0110101"}, {'F', 0, "1101100"},
+	{'G', 0, "1010110"},   {'H', 0, "1001011"},   {'I', '8', "1011001"},
+	{'J', 0, "1110100"},   {'K', '(', "0111100"}, {'L', ')', "1010011"},
+	{'M', '.', "1001110"}, {'N', ',', "1001101"}, {'O', '9', "1000111"},
+	{'P', '0', "1011010"}, {'Q', '1', "0111010"}, {'R', '4', "1010101"},
+	{'S', '`', "1101001"}, {'T', '5', "0010111"}, {'U', '7', "0111001"},
+	{'V', '=', "0011110"}, {'W', '2', "1110010"}, {'X', '/', "0101110"},
+	{'Y', '6', "1101010"}, {'Z', '+', "1100011"},
+};
+
+const Code kCr = make("0001111");
+const Code kLf = make("0011011");
+const Code kSpace = make("0011101");
+
 } // namespace
+
+Code code_letters() { return make("0101101"); }
+Code code_figures() { return make("0110110"); }
+Code code_alpha() { return make("1111000"); }
+Code code_beta() { return make("1100110"); }
+Code code_rq() { return make("0110011"); }
+
+Encoded encode_text(const std::string &text)
+{
+	Encoded e;
+	Case cur = Case::letters;
+	auto shift_to = [&](Case want) {
+		if (cur != want) {
+			e.codes.push_back(want == Case::letters ? code_letters() : code_figures());
+			cur = want;
+		}
+	};
+	for (size_t pos = 0; pos < text.size(); pos++) {
+		char c = text[pos];
+		if (c == '\r')
+			continue; // a newline already brings its carriage return
+		if (c == '\n') {
+			e.codes.push_back(kCr);
+			e.codes.push_back(kLf);
+			continue;
+		}
+		if (c == ' ') {
+			e.codes.push_back(kSpace);
+			continue;
+		}
+		if (c >= 'a' && c <= 'z')
+			c = static_cast<char>(c - 'a' + 'A');
+		if (c == '\'')
+			c = '`';
+		const Letter *hit = nullptr;
+		bool figure = false;
+		for (const Letter &l : kLetters) {
+			if (l.letter == c) {
+				hit = &l;
+				break;
+			}
+			if (l.figure == c) {
+				hit = &l;
+				figure = true;
+				break;
+			}
+		}
+		if (!hit) {
+			e.codes.clear();
+			e.error = "cannot send character ";
+			if (static_cast<unsigned char>(c) >= 32 && static_cast<unsigned char>(c) < 127)
+				e.error += std::string("'") + c + "'";
+			else
+				e.error += "code " + std::to_string(static_cast<unsigned char>(c));
+			e.error += " at offset " + std::to_string(pos);
+			return e;
+		}
+		shift_to(figure ? Case::figures : Case::letters);
+		e.codes.push_back(make(hit->units));
+	}
+	return e;
+}
+
+std::vector<Code> interleave(const std::vector<Code> &text, int phasing, int idle)
+{
+	// DX stream: phasing signal 1, the text, then alpha.
+	std::vector<Code> dx;
+	dx.insert(dx.end(), static_cast<size_t>(std::max(phasing, 0)), code_rq());
+	dx.insert(dx.end(), text.begin(), text.end());
+	dx.insert(dx.end(), static_cast<size_t>(std::max(idle, 0)), code_alpha());
+	// Each RX slot repeats the DX character sent five slots earlier, the
+	// one two pairs back; during phasing and before the first repetition
+	// it carries phasing signal 2 (alpha).  Two more pairs at the end let
+	// the last repetitions out.
+	std::vector<Code> out;
+	size_t pairs = dx.size() + 2;
+	out.reserve(pairs * 2);
+	for (size_t m = 0; m < pairs; m++) {
+		out.push_back(m < dx.size() ? dx[m] : code_alpha());
+		size_t back = m >= 2 ? m - 2 : 0;
+		bool repeat = m >= 2 && back >= static_cast<size_t>(std::max(phasing, 0)) && back < dx.size();
+		out.push_back(repeat ? dx[back] : code_alpha());
+	}
+	return out;
+}
+
+std::vector<std::string> split_messages(const std::string &file_text)
+{
+	std::vector<std::string> out;
+	std::string cur;
+	size_t start = 0;
+	while (start < file_text.size()) {
+		size_t nl = file_text.find('\n', start);
+		size_t end = nl == std::string::npos ? file_text.size() : nl + 1;
+		std::string line = file_text.substr(start, end - start);
+		cur += line;
+		std::string bare = line;
+		while (!bare.empty() && (bare.back() == '\n' || bare.back() == '\r' || bare.back() == ' '))
+			bare.pop_back();
+		if (bare == "NNNN") {
+			if (cur.back() != '\n')
+				cur += '\n';
+			out.push_back(cur);
+			cur.clear();
+		}
+		start = end;
+	}
+	if (cur.find_first_not_of(" \r\n\t") != std::string::npos)
+		out.push_back(cur);
+	return out;
+}
 
 Gauss::Gauss(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull) {}
 
@@ -45,46 +185,15 @@ double Gauss::next()
 	return r * std::cos(2 * kPi * u2);
 }
 
-namespace {
-
-// Flat Rayleigh fading as a sum of sinusoids with random arrival angles.
-struct Fader {
-	static constexpr int kPaths = 16;
-	double w[kPaths], ph[kPaths];
-	bool on = false;
-	Fader(double doppler_hz, Gauss &g)
-	{
-		on = doppler_hz > 0;
-		for (int m = 0; m < kPaths; m++) {
-			w[m] = 2 * kPi * doppler_hz * std::cos(2 * kPi * g.uniform());
-			ph[m] = 2 * kPi * g.uniform();
-		}
-	}
-	void gain(double t, double &re, double &im) const
-	{
-		re = on ? 0.0 : 1.0;
-		im = 0.0;
-		if (!on)
-			return;
-		for (int m = 0; m < kPaths; m++) {
-			re += std::cos(w[m] * t + ph[m]);
-			im += std::sin(w[m] * t + ph[m]);
-		}
-		re /= std::sqrt(double(kPaths));
-		im /= std::sqrt(double(kPaths));
-	}
-};
-
-} // namespace
-
 std::string render_channel(const Config &cfg, int ch, ChannelSignal &out, size_t pad_to)
 {
 	const ChannelConfig &cc = cfg.chan[ch];
 	out.i.clear();
 	out.q.clear();
-	out.spans.clear();
 	Gauss g(cfg.seed * 1000003ull + static_cast<uint64_t>(ch) * 7919ull + 17);
-	Fader fader(cc.fading_hz, g);
+	KeyedSignal sig(cfg, ch, cfg.rate, g);
+	if (!sig.error().empty())
+		return sig.error();
 
 	double sigma = cc.noise_only_sigma;
 	if (!cc.transmissions.empty()) {
@@ -96,72 +205,10 @@ std::string render_channel(const Config &cfg, int ch, ChannelSignal &out, size_t
 		out.i.push_back(static_cast<float>(re + sigma * g.next()));
 		out.q.push_back(static_cast<float>(im + sigma * g.next()));
 	};
-	auto gap = [&](double seconds) {
-		long n = std::lround(seconds * cfg.rate);
-		for (long k = 0; k < n; k++)
-			push_noise(0, 0);
-	};
-
-	const int phasing = static_cast<int>(std::lround(cfg.phasing_s * kBaud / 14.0));
-	const int idle = static_cast<int>(std::lround(cfg.idle_s * kBaud / 14.0));
-	const bool own = !cc.tx.empty();
-	if (own && cc.tx.size() != cc.transmissions.size())
-		return "channel " + std::to_string(ch) + ": transmission settings do not match the transmissions";
-	double phase = 0.0;
-
-	if (!own)
-		gap(cfg.gap_s);
-	for (size_t t = 0; t < cc.transmissions.size(); t++) {
-		Encoded e = encode_text(cc.transmissions[t]);
-		if (!e.error.empty())
-			return "channel " + std::to_string(ch) + ", message " + std::to_string(t + 1) + ": " + e.error;
-		TxParams p;
-		double amplitude = cc.amplitude;
-		if (own) {
-			p = cc.tx[t];
-			gap(p.gap_s);
-			if (p.snr_db < 1e8 && cc.snr_db < 1e8)
-				amplitude *= std::pow(10.0, (p.snr_db - cc.snr_db) / 20.0);
-		} else {
-			p.offset_hz = cc.offset_hz;
-			p.ppm = cc.ppm;
-		}
-		// A transmission's own fading has a generator of its own, so the
-		// channel's noise is the same whatever fades.
-		Gauss fg(cfg.seed * 6364136223846793005ull + static_cast<uint64_t>(ch) * 1442695040888963407ull + t);
-		const Fader own_fader(p.fading_hz, fg);
-		const Fader &fade = own ? own_fader : fader;
-		std::vector<Code> sent = interleave(e.codes, phasing, idle);
-		const double bit_s = 1.0 / (kBaud * (1.0 + p.ppm * 1e-6));
-		const size_t nbits = sent.size() * 7;
-		const long n0 = static_cast<long>(out.i.size());
-		const long skip = std::lround(p.skip_s * cfg.rate);
-		const long end = p.end_s > 0 ? std::lround(p.end_s * cfg.rate) : -1;
-		for (long n = 0; n != end; n++) {
-			double tt = n / cfg.rate;
-			size_t k = static_cast<size_t>(tt / bit_s);
-			if (k >= nbits)
-				break;
-			bool one = (sent[k / 7].bits >> (k % 7)) & 1;
-			double f = p.offset_hz + (one ? kShiftHz : -kShiftHz);
-			phase += 2 * kPi * f / cfg.rate;
-			if (phase > kPi)
-				phase -= 2 * kPi;
-			else if (phase < -kPi)
-				phase += 2 * kPi;
-			if (n < skip)
-				continue;
-			double fr, fi;
-			fade.gain((n0 + n - skip) / cfg.rate, fr, fi);
-			double re = amplitude * std::cos(phase), im = amplitude * std::sin(phase);
-			push_noise(re * fr - im * fi, re * fi + im * fr);
-		}
-		out.spans.emplace_back(static_cast<size_t>(n0), out.i.size());
-		if (!own)
-			gap(cfg.gap_s);
-	}
-	if (own)
-		gap(cc.tail_s);
+	double re, im;
+	while (sig.next(re, im))
+		push_noise(re, im);
+	out.spans = sig.spans();
 	while (out.i.size() < pad_to)
 		push_noise(0, 0);
 	return "";

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -117,6 +118,52 @@ struct ChannelSignal {
 	// Per transmission: the first frame of its signal and the frame after
 	// its last.
 	std::vector<std::pair<size_t, size_t>> spans;
+};
+
+struct Fader;
+
+// One channel's keyed tones, clean and faded, sample by sample at `rate`:
+// the gap, each transmission followed by a gap, then the end; or, where the
+// channel lists its transmissions' own settings, each transmission after
+// its own gap, then the tail.  The channel's fading paths are drawn from
+// `g`; a transmission's own fading has a generator of its own.
+class KeyedSignal {
+public:
+	KeyedSignal(const Config &cfg, int ch, double rate, Gauss &g);
+	~KeyedSignal();
+	KeyedSignal(const KeyedSignal &) = delete;
+	KeyedSignal &operator=(const KeyedSignal &) = delete;
+	// Why a message cannot be sent, or empty.
+	const std::string &error() const { return error_; }
+	// The next sample; false at the end.
+	bool next(double &re, double &im);
+	// Per transmission so far: the first sample of its signal and the
+	// sample after its last.
+	const std::vector<std::pair<size_t, size_t>> &spans() const { return spans_; }
+
+private:
+	// How one transmission is keyed.
+	struct Keying {
+		double amplitude, offset_hz, bit_s;
+		long gap_n;      // samples of noise before it
+		long skip, end;  // samples of it left out at its start; where it is lost, -1: never
+		Fader *fader;
+	};
+	void start_gap();
+
+	double rate_;
+	std::vector<std::unique_ptr<Fader>> faders_; // the channel's, then any own
+	std::vector<Keying> keying_;
+	long tail_n_ = 0;
+	std::vector<std::vector<Code>> sent_;
+	std::vector<std::pair<size_t, size_t>> spans_;
+	std::string error_;
+	long gap_left_ = 0;
+	size_t t_ = 0;
+	bool keyed_ = false;
+	long n_ = 0;
+	uint64_t index_ = 0;
+	double phase_ = 0.0;
 };
 
 // Builds a channel's samples (before quantisation), going on with noise
