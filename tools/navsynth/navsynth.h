@@ -7,11 +7,11 @@
 // channel centre (a 1 bit is the upper tone), in complex baseband.
 // Amplitude, noise (SNR in a 500 Hz band), carrier offset, bit-rate error
 // and Rayleigh fading are per channel, or per transmission where a channel
-// lists its transmissions' own settings (a stream of stations that
-// differ, with gaps of their own, joined or left mid-text).  Output frames follow the stream
-// layout: per channel a Q word then an I word, unsigned 15-bit around
-// 16384, bit 15 set on the last word of every 64th frame.  Seeded, so
-// every run with the same settings writes the same bytes.
+// lists its transmissions' own settings (a stream of stations that differ,
+// with gaps of their own, joined or left mid-text).  Output frames follow
+// the stream layout: per channel a Q word then an I word, unsigned 15-bit
+// around 16384, bit 15 set on the last word of every 64th frame.  Seeded,
+// so every run with the same settings writes the same bytes.
 #ifndef NAVSYNTH_H
 #define NAVSYNTH_H
 
