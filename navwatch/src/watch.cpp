@@ -75,7 +75,7 @@ struct loop_state {
 	bool silent = false;
 	bool answers_empty = false; // it says "GETMSG:" when it has nothing
 	long long last_heard = 0;
-	int reply_ms() const { return answers_empty ? 10000 : silent ? 400 : 2000; }
+	int reply_ms() const { return answers_empty ? 10000 : silent ? 250 : 2000; }
 };
 
 void set_connected(loop_state *L, bool up, const std::string &why)

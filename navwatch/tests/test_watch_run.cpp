@@ -314,3 +314,48 @@ TEST(WatchRun, KilledDuringBurstLosesNothingThatWasOutput)
 	store_close(s);
 	system(("rm -rf " + dir).c_str());
 }
+
+#ifdef FILEFEED_BIN
+TEST(WatchRun, AgainstFilefeed)
+{
+	// filefeed answers GETMSG only when it has a message, after status
+	// requests, and sends it without trailer lines, over and over.
+	std::string dir = temp_dir();
+	std::ofstream(dir + "/navtexMsg.txt") << "518\nZCZC\nFA01\nNAVAREA I 123\nNNNN\n"
+					      << "518\nZCZC\nFD02\nMAYDAY RELAY\nNNNN\n"
+					      << "518\nZCZC\nFA00\nNO MESSAGES ON HAND\nNNNN\n";
+	int port = 0;
+	{
+		script_server probe; // a free port: taken and given back
+		port = probe.port;
+	}
+	pid_t ff = fork();
+	if (ff == 0) {
+		int fd = open("/dev/null", O_WRONLY);
+		dup2(fd, 1);
+		execl(FILEFEED_BIN, "filefeed", "-p", std::to_string(port).c_str(), "-f",
+		      (dir + "/navtexMsg.txt").c_str(), "-i", "1", static_cast<char *>(nullptr));
+		_exit(127);
+	}
+	std::string json = dir + "/m.jsonl";
+	{
+		watcher w({"-f", "-S", "127.0.0.1:" + std::to_string(port), "-c", dir + "/none.conf", "-D",
+			   dir + "/m.db", "-J", json, "-i", "20"},
+			  dir + "/log.txt");
+		EXPECT_TRUE(wait_for([&] { return lines_of(slurp(json)).size() >= 5; })) << w.log();
+	}
+	kill(ff, SIGKILL);
+	waitpid(ff, nullptr, 0);
+	auto j = lines_of(slurp(json));
+	ASSERT_GE(j.size(), 5u);
+	const char *want[5][2] = {{"FA01", "shown"}, {"FD02", "shown"}, {"FA00", "shown"}, {"FA01", "repeat"},
+				  {"FD02", "repeat"}};
+	for (int i = 0; i < 5; ++i) {
+		EXPECT_NE(j[i].find(std::string("\"id\":\"") + want[i][0]), std::string::npos) << j[i];
+		EXPECT_NE(j[i].find(std::string("\"decision\":\"") + want[i][1]), std::string::npos) << j[i];
+	}
+	EXPECT_NE(j[1].find("\"alarm\":true"), std::string::npos);
+	EXPECT_NE(j[0].find("\"text\":\"NAVAREA I 123\\n\\nNNNN\""), std::string::npos) << j[0];
+	system(("rm -rf " + dir).c_str());
+}
+#endif
