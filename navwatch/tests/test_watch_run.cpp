@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -356,6 +357,68 @@ TEST(WatchRun, AgainstFilefeed)
 	}
 	EXPECT_NE(j[1].find("\"alarm\":true"), std::string::npos);
 	EXPECT_NE(j[0].find("\"text\":\"NAVAREA I 123\\n\\nNNNN\""), std::string::npos) << j[0];
+	system(("rm -rf " + dir).c_str());
+}
+#endif
+
+#if defined(SKERRIN_BIN) && defined(NAVSYNTH_BIN)
+TEST(WatchRun, KeepsWhatSkerrinDecodes)
+{
+	// 518 kHz: a warning, a deselected station, a type D, serial 00 and the
+	// warning's repeat; 490 kHz, weak: one gale warning sent twice, its first
+	// copy received with errors (this seed and noise give 6.9 %).
+	std::string dir = temp_dir();
+	std::ofstream(dir + "/c1.txt") << "ZCZC FA01\nNAVAREA I 123 BUOY UNLIT\nNNNN\nZCZC KE02\nFORECAST\nNNNN\n"
+				       << "ZCZC FD03\nMAYDAY RELAY VESSEL ON FIRE\nNNNN\nZCZC FA00\nNO MESSAGES ON HAND\nNNNN\n"
+				       << "ZCZC FA01\nNAVAREA I 123 BUOY UNLIT\nNNNN\n";
+	const std::string gale = "ZCZC EA05\nGALE WARNING NORTH UTSIRA SOUTH UTSIRA NW 8 VEERING N\nNNNN\n";
+	std::ofstream(dir + "/c0.txt") << gale << gale;
+	std::string rec = dir + "/rec.raw";
+	program_result syn = run_program({NAVSYNTH_BIN, "-s", "4", "-g", "1", "-k", "0", "-m", dir + "/c0.txt", "-n", "1",
+					  "-k", "1", "-m", dir + "/c1.txt", "-o", rec},
+					 "", 120);
+	ASSERT_EQ(syn.status, 0) << syn.err;
+	write_settings(dir + "/s.conf", "K;");
+	int port = 0;
+	{
+		script_server probe;
+		port = probe.port;
+	}
+	std::string json = dir + "/m.jsonl", db = dir + "/m.db";
+	watcher w({"-f", "-S", "127.0.0.1:" + std::to_string(port), "-c", dir + "/s.conf", "-D", db, "-J", json, "-i",
+		   "20"},
+		  dir + "/log.txt");
+	// Ten times real time; navwatch takes each message as it is queued.
+	program_result dec = run_program({SKERRIN_BIN, "-f", "-i", rec, "-p", std::to_string(port), "-s", "100"}, "", 300);
+	ASSERT_EQ(dec.status, 0) << dec.err;
+	ASSERT_TRUE(wait_for([&] { return lines_of(slurp(json)).size() >= 7; })) << w.log() << dec.out;
+	w.stop();
+	std::map<std::string, std::vector<std::string>> by_id;
+	for (const auto &l : lines_of(slurp(json))) {
+		size_t at = l.find("\"id\":\"");
+		ASSERT_NE(at, std::string::npos) << l;
+		by_id[l.substr(at + 6, 4)].push_back(l);
+	}
+	auto has = [](const std::string &l, const std::string &what) { return l.find(what) != std::string::npos; };
+	ASSERT_EQ(by_id["FA01"].size(), 2u);
+	EXPECT_TRUE(has(by_id["FA01"][0], "\"decision\":\"shown\""));
+	EXPECT_TRUE(has(by_id["FA01"][1], "\"decision\":\"repeat\""));
+	EXPECT_TRUE(has(by_id["KE02"].at(0), "\"decision\":\"deselected\""));
+	EXPECT_TRUE(has(by_id["FD03"].at(0), "\"alarm\":true"));
+	EXPECT_TRUE(has(by_id["FA00"].at(0), "\"decision\":\"shown\""));
+	ASSERT_EQ(by_id["EA05"].size(), 2u);
+	// Both copies shown: the first had too many errors to be remembered.
+	EXPECT_TRUE(has(by_id["EA05"][0], "\"freq\":490"));
+	EXPECT_TRUE(has(by_id["EA05"][1], "\"decision\":\"shown\"")) << by_id["EA05"][1];
+	double first = atof(by_id["EA05"][0].c_str() + by_id["EA05"][0].find("\"error_pct\":") + 12);
+	double second = atof(by_id["EA05"][1].c_str() + by_id["EA05"][1].find("\"error_pct\":") + 12);
+	EXPECT_GE(first, 4.0);
+	EXPECT_LT(second, 4.0);
+	std::string err;
+	store *s = store_open(db, STORE_OPEN_READONLY, &err);
+	ASSERT_NE(s, nullptr) << err;
+	EXPECT_EQ(store_ident_known(s, 490, "EA05", time(nullptr), &err), 1);
+	store_close(s);
 	system(("rm -rf " + dir).c_str());
 }
 #endif
