@@ -27,6 +27,10 @@ const char *kSchema =
 	"CREATE INDEX messages_freq ON messages(freq, id);"
 	"CREATE INDEX messages_ident ON messages(freq, ident, id);"
 	"CREATE INDEX messages_grp ON messages(grp);"
+	// The counts the indication and the alarm ask for after every message.
+	"CREATE INDEX messages_unread ON messages(taken_time) WHERE decision=0 AND superseded=0 AND read=0;"
+	"CREATE INDEX messages_alarm ON messages(id) WHERE alarm=1 AND acked=0;"
+	"CREATE INDEX messages_kept ON messages(freq) WHERE kept=1;"
 	"CREATE TABLE idmem(freq INTEGER NOT NULL, ident TEXT NOT NULL,"
 	" stored INTEGER NOT NULL, PRIMARY KEY(freq, ident));"
 	"CREATE INDEX idmem_age ON idmem(freq, stored);";

@@ -22,6 +22,7 @@
 
 #include "run_program.h"
 #include "jsonl.h"
+#include "nmea.h"
 #include "store.h"
 
 namespace {
@@ -422,3 +423,102 @@ TEST(WatchRun, KeepsWhatSkerrinDecodes)
 	system(("rm -rf " + dir).c_str());
 }
 #endif
+
+TEST(WatchRun, NrxOutputMatchesJsonAndNrmChangesSettings)
+{
+	std::string dir = temp_dir();
+	std::string conf = dir + "/s.conf", json = dir + "/m.jsonl";
+	write_settings(conf, "");
+	script_server srv;
+	int nmea_port = 0;
+	{
+		script_server probe;
+		nmea_port = probe.port;
+	}
+	watcher w({"-f", "-S", "127.0.0.1:" + std::to_string(srv.port), "-c", conf, "-D", dir + "/m.db", "-J", json,
+		   "-N", "tcp:" + std::to_string(nmea_port), "-i", "20"},
+		  dir + "/log.txt");
+	int fd = -1;
+	ASSERT_TRUE(wait_for([&] {
+		fd = socket(AF_INET, SOCK_STREAM, 0);
+		sockaddr_in a{};
+		a.sin_family = AF_INET;
+		a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+		a.sin_port = htons(static_cast<uint16_t>(nmea_port));
+		if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0)
+			return true;
+		close(fd);
+		return false;
+	})) << w.log();
+	// Sentences go to the clients accepted when a message is sent.
+	ASSERT_TRUE(wait_for([&] { return w.log().find(" client ") != std::string::npos; })) << w.log();
+	// A long text with reserved characters: several sentences, escapes.
+	std::string body = "NAVAREA I 123/26, DOVER*STRAIT ^ $ ! ~\n";
+	for (int i = 0; i < 6; ++i)
+		body += "BUOY 51-02.3N 001-31.6E UNLIT. LIGHT 5 NM.\n";
+	srv.add(daemon_reply(518, "FA01", body + "NNNN", 1));
+	srv.add(daemon_reply(490, "KB02", "GALE", 2));
+	std::string got;
+	auto sentences = [&] {
+		char buf[4096];
+		pollfd p{fd, POLLIN, 0};
+		while (poll(&p, 1, 0) > 0) {
+			ssize_t n = recv(fd, buf, sizeof buf, 0);
+			if (n <= 0)
+				break;
+			got.append(buf, static_cast<size_t>(n));
+		}
+		std::vector<std::string> v;
+		for (size_t at = 0, nl; (nl = got.find('\n', at)) != std::string::npos; at = nl + 1)
+			v.push_back(got.substr(at, nl + 1 - at));
+		return v;
+	};
+	std::vector<nmea_nrx_read> msgs;
+	ASSERT_TRUE(wait_for([&] {
+		msgs.clear();
+		std::vector<std::string> group;
+		for (const auto &l : sentences()) {
+			nmea_fields f;
+			if (!nmea_parse_sentence(l, f) || f.formatter != "NRX")
+				continue;
+			group.push_back(l);
+			nmea_nrx_read r;
+			if (nmea_nrx_parse(group, r)) {
+				msgs.push_back(r);
+				group.clear();
+			}
+		}
+		return msgs.size() >= 2;
+	})) << got << w.log() << slurp(json);
+	auto j = lines_of(slurp(json));
+	ASSERT_EQ(j.size(), 2u);
+	for (size_t i = 0; i < 2; ++i) {
+		EXPECT_NE(j[i].find("\"id\":\"" + msgs[i].ident + "\""), std::string::npos) << j[i];
+		// Line ends come back as CR LF; the JSON text has LF.
+		std::string text;
+		for (char c : msgs[i].text)
+			if (c != '\r')
+				text += c;
+		EXPECT_NE(j[i].find("\"text\":" + jsonl_string(text)), std::string::npos) << j[i] << "\n" << text;
+	}
+	EXPECT_EQ(msgs[0].freq_index, 2);
+	EXPECT_EQ(msgs[1].freq_index, 1);
+	EXPECT_EQ(msgs[0].status, 'V'); // the text holds a '*'
+	EXPECT_EQ(msgs[1].status, 'A');
+
+	// An NRM command: on 490 kHz take no station K messages.
+	nmea_nrm cmd;
+	cmd.function = 1;
+	cmd.freq_index = 1;
+	cmd.area = NMEA_MASK_LETTERS & ~(1u << ('K' - 'A'));
+	cmd.type = NMEA_MASK_LETTERS;
+	cmd.status = 'C';
+	std::string line = nmea_nrm_sentence(cmd);
+	ASSERT_EQ(send(fd, line.data(), line.size(), MSG_NOSIGNAL), static_cast<ssize_t>(line.size()));
+	ASSERT_TRUE(wait_for([&] { return slurp(conf).find("filter-490=K;") != std::string::npos; })) << slurp(conf);
+	srv.add(daemon_reply(490, "KE03", "NOT FOR US", 3));
+	ASSERT_TRUE(wait_for([&] { return lines_of(slurp(json)).size() >= 3; })) << w.log();
+	EXPECT_NE(lines_of(slurp(json))[2].find("\"decision\":\"deselected\""), std::string::npos);
+	close(fd);
+	system(("rm -rf " + dir).c_str());
+}
