@@ -123,6 +123,8 @@ int store_exec(store *s, const char *sql, std::string *err)
 
 void store_rollback(store *s)
 {
+	s->freq_count.clear();
+	s->ident_bound.clear();
 	if (!sqlite3_get_autocommit(s->db))
 		sqlite3_exec(s->db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
@@ -226,41 +228,52 @@ int remember(store *s, int freq, const std::string &ident, int64_t now, std::str
 	sqlite3_bind_int64(st, 3, now);
 	if (sqlite3_step(st) != SQLITE_DONE)
 		return store_fail(s, "remembering an identifier", err);
-	// Full: the oldest go first.  Counting first keeps the usual case
-	// (nothing to drop) to one index walk.
+	// Full: the oldest go first.  The count is only walked when the bound
+	// says the limit may be passed.
+	auto b = s->ident_bound.find(freq);
+	if (b != s->ident_bound.end() && ++b->second <= s->limits.ident_per_freq)
+		return 0;
 	int64_t n = count_where(s, "SELECT count(*) FROM idmem WHERE freq=?", freq, err);
 	if (n < 0)
 		return -1;
-	if (n <= s->limits.ident_per_freq)
-		return 0;
-	st = store_stmt(s, "DELETE FROM idmem WHERE rowid IN (SELECT rowid FROM idmem"
-			   " WHERE freq=? ORDER BY stored LIMIT ?)", err);
-	if (!st)
-		return -1;
-	sqlite3_bind_int(st, 1, freq);
-	sqlite3_bind_int64(st, 2, n - s->limits.ident_per_freq);
-	if (sqlite3_step(st) != SQLITE_DONE)
-		return store_fail(s, "forgetting old identifiers", err);
+	if (n > s->limits.ident_per_freq) {
+		st = store_stmt(s, "DELETE FROM idmem WHERE rowid IN (SELECT rowid FROM idmem"
+				   " WHERE freq=? ORDER BY stored LIMIT ?)", err);
+		if (!st)
+			return -1;
+		sqlite3_bind_int(st, 1, freq);
+		sqlite3_bind_int64(st, 2, n - s->limits.ident_per_freq);
+		if (sqlite3_step(st) != SQLITE_DONE)
+			return store_fail(s, "forgetting old identifiers", err);
+		n = s->limits.ident_per_freq;
+	}
+	s->ident_bound[freq] = n;
 	return 0;
 }
 
 // Removes the oldest unkept messages of freq beyond the limit; the count.
 int prune_freq(store *s, int freq, std::string *err)
 {
-	int64_t n = count_where(s, "SELECT count(*) FROM messages WHERE freq=?", freq, err);
+	auto c = s->freq_count.find(freq);
+	int64_t n = c != s->freq_count.end()
+			    ? c->second
+			    : count_where(s, "SELECT count(*) FROM messages WHERE freq=?", freq, err);
 	if (n < 0)
 		return -1;
-	if (n <= s->limits.per_freq)
-		return 0;
-	sqlite3_stmt *st = store_stmt(s, "DELETE FROM messages WHERE id IN (SELECT id FROM messages"
-			   " WHERE freq=? AND kept=0 ORDER BY id LIMIT ?)", err);
-	if (!st)
-		return -1;
-	sqlite3_bind_int(st, 1, freq);
-	sqlite3_bind_int64(st, 2, n - s->limits.per_freq);
-	if (sqlite3_step(st) != SQLITE_DONE)
-		return store_fail(s, "pruning", err);
-	return sqlite3_changes(s->db);
+	int removed = 0;
+	if (n > s->limits.per_freq) {
+		sqlite3_stmt *st = store_stmt(s, "DELETE FROM messages WHERE id IN (SELECT id FROM messages"
+				   " WHERE freq=? AND kept=0 ORDER BY id LIMIT ?)", err);
+		if (!st)
+			return -1;
+		sqlite3_bind_int(st, 1, freq);
+		sqlite3_bind_int64(st, 2, n - s->limits.per_freq);
+		if (sqlite3_step(st) != SQLITE_DONE)
+			return store_fail(s, "pruning", err);
+		removed = sqlite3_changes(s->db);
+	}
+	s->freq_count[freq] = n - removed;
+	return removed;
 }
 
 // Inside an open batch a put is a savepoint, else a transaction of its own.
@@ -274,10 +287,13 @@ int put_end(store *s, bool own, bool ok, std::string *err)
 {
 	if (ok && store_exec(s, own ? "COMMIT" : "RELEASE put", err) == 0)
 		return 0;
-	if (own)
+	if (own) {
 		store_rollback(s);
-	else
+	} else {
 		sqlite3_exec(s->db, "ROLLBACK TO put; RELEASE put", nullptr, nullptr, nullptr);
+		s->freq_count.clear();
+		s->ident_bound.clear();
+	}
 	return -1;
 }
 
@@ -333,6 +349,9 @@ int64_t store_put(store *s, stored_msg &m, bool remember_ident, std::string *err
 		return -1;
 	}
 	int64_t id = sqlite3_last_insert_rowid(s->db);
+	auto fc = s->freq_count.find(m.freq);
+	if (fc != s->freq_count.end())
+		++fc->second;
 	bool ok = true;
 	if (m.group == 0) {
 		st = store_stmt(s, "UPDATE messages SET grp=id WHERE id=?", err);

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -166,11 +167,15 @@ struct script_server {
 struct watcher {
 	pid_t pid = -1;
 	std::string err_path;
-	watcher(const std::vector<std::string> &args, const std::string &err_file)
+	watcher(const std::vector<std::string> &args, const std::string &err_file, long fsize_limit = 0)
 	{
 		err_path = err_file;
 		pid = fork();
 		if (pid == 0) {
+			if (fsize_limit > 0) {
+				rlimit r{static_cast<rlim_t>(fsize_limit), RLIM_INFINITY};
+				setrlimit(RLIMIT_FSIZE, &r);
+			}
 			int fd = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 			dup2(fd, 2);
 			dup2(fd, 1);
@@ -313,6 +318,44 @@ TEST(WatchRun, KilledDuringBurstLosesNothingThatWasOutput)
 		++checked;
 	}
 	EXPECT_GE(checked, 300);
+	store_close(s);
+	system(("rm -rf " + dir).c_str());
+}
+
+TEST(WatchRun, FullDiskHoldsMessagesUntilWritable)
+{
+	// A file size limit stands in for a full disk: the store's writes fail
+	// once its files reach 160 KiB, until the limit is lifted.
+	std::string dir = temp_dir();
+	std::string db = dir + "/m.db", json = dir + "/m.jsonl";
+	script_server srv;
+	const int n = 120;
+	for (int i = 0; i < n; ++i)
+		srv.add(daemon_reply(518, "F" + std::string(1, 'A' + i % 20) + std::to_string(10 + i / 20),
+				     std::string(1500, 'A' + i % 26), i));
+	watcher w({"-f", "-S", "127.0.0.1:" + std::to_string(srv.port), "-c", dir + "/none.conf", "-D", db, "-J",
+		   json, "-i", "20"},
+		  dir + "/log.txt", 160 * 1024);
+	ASSERT_TRUE(wait_for([&] { return w.log().find("cannot write the store") != std::string::npos; })) << w.log();
+	size_t before = lines_of(slurp(json)).size();
+	EXPECT_LT(before, static_cast<size_t>(n));
+	// Nothing more is taken while messages are held.
+	size_t left = srv.left();
+	std::this_thread::sleep_for(milliseconds(300));
+	EXPECT_EQ(srv.left(), left);
+	rlimit r{RLIM_INFINITY, RLIM_INFINITY};
+	ASSERT_EQ(prlimit(w.pid, RLIMIT_FSIZE, &r, nullptr), 0);
+	ASSERT_TRUE(wait_for([&] { return lines_of(slurp(json)).size() >= static_cast<size_t>(n); })) << w.log();
+	EXPECT_EQ(w.stop(), 0);
+	std::string log = w.log();
+	EXPECT_EQ(log.find("cannot write the store"), log.rfind("cannot write the store")) << log; // said once
+	EXPECT_NE(log.find("writable again"), std::string::npos) << log;
+	std::string err;
+	store *s = store_open(db, STORE_OPEN_READONLY, &err);
+	ASSERT_NE(s, nullptr) << err;
+	store_query q;
+	q.all = true;
+	EXPECT_EQ(store_count(s, q, &err), n);
 	store_close(s);
 	system(("rm -rf " + dir).c_str());
 }
