@@ -145,6 +145,8 @@ int watch_run(const watch_options &opts)
 		return 1;
 	}
 	store_prune(L.st, time(nullptr), &err);
+	// An alarm not reset before a restart sounds again.
+	L.out.alarm_again_at = time(nullptr);
 	L.status.address = o.server;
 #ifdef NAVWATCH_WEB
 	if (!o.web_listen.empty()) {
