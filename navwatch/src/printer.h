@@ -4,8 +4,8 @@
  *
  * A message prints as a header line
  *     "518kHz FA12 2026-12-09 04:21Z err 1.2%"
- * (frequency, identifier, reception time in UTC, error rate; at most 40
- * characters), the text wrapped at 40 columns (at blanks where a line has
+ * (frequency, identifier, reception time in UTC, error rate with one
+ * decimal, "100%" at the top; at most 40 characters), the text wrapped at 40 columns (at blanks where a line has
  * one, hard otherwise; the message's own line ends kept), and one empty
  * line.  Lines end in CR LF.  An identifier received with errors (anything
  * but [A-Z][A-Z][0-9][0-9], a '*' say) is not printed: the header shows
