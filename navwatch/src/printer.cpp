@@ -84,7 +84,6 @@ std::string printer_format(const printer_msg &msg)
 struct printer {
     outlet_device dev;
     outlet_note note;
-    bool full_said = false;
 };
 
 void printer_deleter::operator()(printer *p) const
@@ -106,10 +105,7 @@ printer_ptr printer_new(const std::string &device, std::function<void(const std:
 
 bool printer_print(printer &p, const printer_msg &msg)
 {
-    bool queued = p.dev.out.push(printer_format(msg));
-    if (!queued && !p.full_said)
-        outlet_say(p.note, p.dev.label + ": output waiting is full, messages are not printed");
-    p.full_said = !queued;
+    const bool queued = p.dev.out.push(printer_format(msg));
     outlet_device_open(p.dev, p.note);
     outlet_device_flush(p.dev, p.note);
     return queued;

@@ -16,7 +16,8 @@
  * that is off or slow blocks nothing: call printer_pollfds/printer_service
  * from the main loop as for nmea_out.  A device that is gone is said once
  * and retried every 5 s; a message that does not fit the buffer is dropped
- * whole.  Whether to print at all ("printer-enabled") is the caller's.
+ * whole (printer_print says so; telling it is the caller's).  Whether to
+ * print at all ("printer-enabled") is the caller's too.
  */
 #ifndef NAVWATCH_PRINTER_H
 #define NAVWATCH_PRINTER_H
