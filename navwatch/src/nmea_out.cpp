@@ -103,8 +103,11 @@ bool add_serial(dest &d, std::string_view spec, std::string *err)
 {
     std::string_view device = spec;
     int baud = 4800;
+    // A device name may hold ':' itself (/dev/serial/by-path/...): only
+    // digits (or nothing) after the last one are a baud rate.
     const size_t colon = spec.rfind(':');
-    if (colon != std::string_view::npos) {
+    if (colon != std::string_view::npos &&
+        spec.find_first_not_of("0123456789", colon + 1) == std::string_view::npos) {
         std::string_view b = spec.substr(colon + 1);
         auto r = std::from_chars(b.data(), b.data() + b.size(), baud);
         if (b.empty() || r.ec != std::errc() || r.ptr != b.data() + b.size() ||

@@ -150,7 +150,8 @@ void nmea_tcp_service(nmea_tcp &t, const nmea_tcp_answer &answer, const outlet_n
     // which drops but never removes or adds one.
     for (size_t i = 0; i < t.clients.size(); ++i) {
         char buf[512];
-        while (!t.clients[i].dead) {
+        // A bounded share per turn, so that one chatty client cannot hold the loop.
+        for (int reads = 0; reads < 16 && !t.clients[i].dead; ++reads) {
             ssize_t r = ::recv(t.clients[i].fd, buf, sizeof buf, MSG_DONTWAIT);
             if (r < 0 && errno == EINTR)
                 continue;

@@ -166,7 +166,8 @@ std::vector<std::string> outlet_device_read(outlet_device &dev, const outlet_not
     if (dev.fd < 0 || !dev.readable)
         return lines;
     char buf[512];
-    for (;;) {
+    // A bounded share per turn, so that a babbling line cannot hold the loop.
+    for (int reads = 0; reads < 16; ++reads) {
         ssize_t r = ::read(dev.fd, buf, sizeof buf);
         if (r < 0 && errno == EINTR)
             continue;

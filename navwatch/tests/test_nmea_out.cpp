@@ -243,6 +243,7 @@ TEST(NmeaOut, SerialLineIsSetAnsweredAndMayGo)
     nmea_out_ptr out = nmea_out_new(f.callbacks());
     std::string err;
     EXPECT_EQ(nmea_out_add(*out, "serial:" + slave + ":1234", &err), -1);
+    EXPECT_EQ(nmea_out_add(*out, "serial:" + slave + ":", &err), -1);
     ASSERT_GE(nmea_out_add(*out, "serial:" + slave + ":9600", &err), 0) << err;
     int check = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
     termios tio{};
