@@ -87,7 +87,7 @@ bool add_udp(dest &d, std::string_view spec, std::string *err)
     std::memcpy(&d.u.addr, res->ai_addr, res->ai_addrlen);
     d.u.addr_len = res->ai_addrlen;
     ::freeaddrinfo(res);
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    int fd = outlet_nonblocking(::socket(AF_INET, SOCK_DGRAM, 0));
     if (fd < 0) {
         *err = std::string("socket: ") + std::strerror(errno);
         return false;

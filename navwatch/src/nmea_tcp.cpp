@@ -59,10 +59,11 @@ void accept_all(nmea_tcp &t, const outlet_note &note)
     for (;;) {
         sockaddr_in a{};
         socklen_t len = sizeof a;
-        int fd = ::accept4(t.listen_fd, reinterpret_cast<sockaddr *>(&a), &len,
-                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+        int fd = ::accept(t.listen_fd, reinterpret_cast<sockaddr *>(&a), &len);
         if (fd < 0)
             return;
+        if (outlet_nonblocking(fd) < 0)
+            continue;
         if (nmea_tcp_clients(t) >= max_clients) {
             ::close(fd);
             if (!t.refusing_said)
@@ -99,7 +100,7 @@ bool nmea_tcp_listen(nmea_tcp &t, std::string_view port_text, std::string *err)
         *err = "bad port \"" + std::string(port_text) + "\"";
         return false;
     }
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    int fd = outlet_nonblocking(::socket(AF_INET, SOCK_STREAM, 0));
     if (fd < 0) {
         *err = std::string("socket: ") + std::strerror(errno);
         return false;

@@ -85,6 +85,20 @@ std::vector<std::string> line_reader::feed(std::string_view bytes)
     return lines;
 }
 
+int outlet_nonblocking(int fd)
+{
+    if (fd < 0)
+        return -1;
+    const int fl = ::fcntl(fd, F_GETFL);
+    if (fl < 0 || ::fcntl(fd, F_SETFL, fl | O_NONBLOCK) != 0 || ::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
+        const int e = errno;
+        ::close(fd);
+        errno = e;
+        return -1;
+    }
+    return fd;
+}
+
 unsigned outlet_speed(int baud)
 {
     switch (baud) {
