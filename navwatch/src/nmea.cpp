@@ -129,43 +129,43 @@ std::string nmea_unescape(std::string_view field)
     return out;
 }
 
-std::vector<std::string> nmea_nrx_sentences(const nmea_nrx_msg &msg, int seq)
+namespace {
+
+// Fields 4 to 12 of the first sentence, each followed by its comma.
+std::string first_fields(const nmea_nrx_msg &msg, const std::string &text)
 {
-    const std::string text = crlf_lines(msg.text);
     const long bad = std::count(text.begin(), text.end(), '*');
     const int idx = nmea_freq_index(msg.freq_khz);
-
-    std::string first_fields = valid_ident(msg.ident) ? msg.ident : "";
-    first_fields += ',';
+    std::string f = valid_ident(msg.ident) ? msg.ident : "";
+    f += ',';
     if (idx > 0)
-        first_fields += std::to_string(idx);
-    first_fields += ',';
+        f += std::to_string(idx);
+    f += ',';
     struct tm tm {};
     if (msg.time >= 0 && gmtime_r(&msg.time, &tm) != nullptr) {
-        char when[48];
+        char when[64];
         std::snprintf(when, sizeof when, "%02d%02d%02d.00,%02d,%02d,%04d", tm.tm_hour, tm.tm_min,
                       tm.tm_sec, tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
-        first_fields += when;
+        f += when;
     } else {
-        first_fields += ",,,";
+        f += ",,,";
     }
-    first_fields += ',' + std::to_string(text.size()) + ',' + std::to_string(bad) + ',';
-    first_fields += msg.correct ? 'A' : 'V';
-    first_fields += ',';
-    const std::string next_fields = ",,,,,,,,,";
+    f += ',' + std::to_string(text.size()) + ',' + std::to_string(bad) + ',';
+    f += msg.correct ? 'A' : 'V';
+    f += ',';
+    return f;
+}
 
-    char seqbuf[4];
-    std::snprintf(seqbuf, sizeof seqbuf, "%02d", ((seq % 100) + 100) % 100);
-
-    // "CRNRX,ccc,nnn,ss," is 17 characters before the fields of 4-12.
-    const size_t head = line_overhead + 1 + 3 + 1 + 3 + 1 + 2 + 1;
-    std::vector<std::string> bodies;
+// Fills sentence bodies with whole escape units (a character or "^hh");
+// returns how many characters of text they hold.
+size_t split_bodies(const std::string &text, size_t first_room, size_t next_room,
+                    std::vector<std::string> &bodies)
+{
+    bodies.clear();
     size_t pos = 0;
     do {
-        const std::string &fields = bodies.empty() ? first_fields : next_fields;
-        const size_t room = NMEA_MAX_SENTENCE - head - fields.size() - tail_size;
+        const size_t room = bodies.empty() ? first_room : next_room;
         std::string body;
-        // Whole escape sequences only: a unit is one character or "^hh".
         while (pos < text.size()) {
             const size_t unit = needs_escape(static_cast<unsigned char>(text[pos])) ? 3 : 1;
             if (body.size() + unit > room)
@@ -175,17 +175,42 @@ std::vector<std::string> nmea_nrx_sentences(const nmea_nrx_msg &msg, int seq)
         }
         bodies.push_back(std::move(body));
     } while (pos < text.size() && static_cast<int>(bodies.size()) < max_sentences);
+    return pos;
+}
 
+} // namespace
+
+std::vector<std::string> nmea_nrx_sentences(const nmea_nrx_msg &msg, int seq)
+{
+    std::string text = crlf_lines(msg.text);
+    const std::string next = ",,,,,,,,,";
+    // "$CRNRX,ccc,nnn,ss," comes before fields 4-12 in every sentence.
+    const size_t head = line_overhead + 1 + 3 + 1 + 3 + 1 + 2 + 1;
+    const size_t next_room = NMEA_MAX_SENTENCE - head - next.size() - tail_size;
+    std::string first = first_fields(msg, text);
+    std::vector<std::string> bodies;
+    const size_t held = split_bodies(text, NMEA_MAX_SENTENCE - head - first.size() - tail_size,
+                                     next_room, bodies);
+    if (held < text.size()) {
+        // Past 999 sentences: cut the text there, so that the counts tell
+        // what was sent.  Shorter counts only leave more room.
+        text.resize(held);
+        first = first_fields(msg, text);
+        split_bodies(text, NMEA_MAX_SENTENCE - head - first.size() - tail_size, next_room, bodies);
+    }
+
+    char seqbuf[4];
+    std::snprintf(seqbuf, sizeof seqbuf, "%02d", ((seq % 100) + 100) % 100);
     std::vector<std::string> lines;
     const int count = static_cast<int>(bodies.size());
     for (int i = 0; i < count; ++i) {
-        char numbers[16];
+        char numbers[32];
         std::snprintf(numbers, sizeof numbers, "%03d,%03d,", count, i + 1);
         std::string s = "CRNRX,";
         s += numbers;
         s += seqbuf;
         s += ',';
-        s += i == 0 ? first_fields : next_fields;
+        s += i == 0 ? first : next;
         s += bodies[i];
         lines.push_back(nmea_sentence(s));
     }

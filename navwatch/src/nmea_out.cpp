@@ -30,7 +30,7 @@ struct udp_dest {
 };
 
 struct dest {
-    enum kind_t { tcp, udp, serial } kind;
+    enum kind_t { tcp, udp, serial } kind = tcp;
     nmea_tcp t;
     udp_dest u;
     outlet_device s;

@@ -123,6 +123,15 @@ TEST(Nmea, NrxSentencesCarryTheMessage)
     ASSERT_TRUE(nmea_nrx_parse(nmea_nrx_sentences(odd, 7), r));
     EXPECT_EQ(r.freq_index, 3);
 
+    // Past 999 sentences the text is cut and the counts say so.
+    nmea_nrx_msg huge;
+    huge.text = std::string(60000, '*');
+    lines = nmea_nrx_sentences(huge, 1);
+    ASSERT_EQ(lines.size(), 999u);
+    ASSERT_TRUE(nmea_nrx_parse(lines, r));
+    EXPECT_EQ(r.text, huge.text.substr(0, r.text.size()));
+    EXPECT_EQ(r.bad, r.total);
+
     // The reader refuses sentences out of order or with following-sentence fields.
     nmea_nrx_msg two;
     two.freq_khz = 490;
