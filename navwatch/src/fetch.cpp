@@ -16,9 +16,10 @@
 namespace {
 
 // The bare "GETMSG:\n" may be the first piece of a message: wait this long
-// for more.  Unknown forms (a status list, a message without trailer) get
+// for more (a server that sends a reply in pieces meets Nagle's delay and
+// the delayed acknowledgement, 40 ms on Linux).  Unknown forms (a status list, a message without trailer) get
 // the longer wait.
-constexpr int kEmptyQuietMs = 30;
+constexpr int kEmptyQuietMs = 100;
 constexpr int kUnknownQuietMs = 300;
 
 long long now_ms()
@@ -70,13 +71,13 @@ void fetch_close(fetch_conn *c)
 	c->fd = -1;
 }
 
-int fetch_request(fetch_conn *c, const char *request, std::string *reply, int timeout_ms,
-		  std::string *err, std::string *stale)
+fetch_result fetch_request(fetch_conn *c, const char *request, std::string *reply, int timeout_ms,
+			   std::string *err, std::string *stale)
 {
 	reply->clear();
 	if (c->fd < 0) {
 		*err = "not connected";
-		return -1;
+		return FETCH_FAILED;
 	}
 	drain(c->fd, stale);
 	std::string req = std::string(request) + "\n";
@@ -88,19 +89,23 @@ int fetch_request(fetch_conn *c, const char *request, std::string *reply, int ti
 		if (n < 0) {
 			*err = std::string("send: ") + strerror(errno);
 			fetch_close(c);
-			return -1;
+			return FETCH_FAILED;
 		}
 		sent += static_cast<size_t>(n);
 	}
 	const long long deadline = now_ms() + timeout_ms;
 	for (;;) {
 		if (reply_complete(*reply))
-			return 0;
+			return FETCH_REPLY;
 		long long wait = deadline - now_ms();
 		if (wait < 0)
 			wait = 0;
 		if (!reply->empty()) {
-			int quiet = *reply == "GETMSG:\n" ? kEmptyQuietMs : kUnknownQuietMs;
+			// The bare header, or a status list ended by its line end,
+			// is usually whole: a short wait for stragglers.
+			bool likely = *reply == "GETMSG:\n" ||
+				      (reply->rfind("GETSTATUS:", 0) == 0 && reply->back() == '\n');
+			int quiet = likely ? kEmptyQuietMs : kUnknownQuietMs;
 			wait = wait < quiet ? wait : quiet;
 		}
 		std::string e;
@@ -111,14 +116,14 @@ int fetch_request(fetch_conn *c, const char *request, std::string *reply, int ti
 			fetch_close(c);
 			if (reply->empty()) {
 				*err = "the server closed the connection";
-				return -1;
+				return FETCH_FAILED;
 			}
-			return 1;
+			return FETCH_CUT;
 		}
-		if (!reply->empty() && e.rfind("no reply", 0) == 0)
-			return 0;
+		if (e.rfind("no reply", 0) == 0)
+			return reply->empty() ? FETCH_SILENT : FETCH_REPLY;
 		*err = reply->empty() ? e : e + " (after part of a reply)";
 		fetch_close(c);
-		return reply->empty() ? -1 : 1;
+		return reply->empty() ? FETCH_FAILED : FETCH_CUT;
 	}
 }

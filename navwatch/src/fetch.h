@@ -21,12 +21,18 @@ bool fetch_parse_address(const std::string &arg, std::string *host, int *port);
 int fetch_connect(fetch_conn *c, int timeout_ms, std::string *err);
 void fetch_close(fetch_conn *c);
 
-// Sends request (a line end is added) and collects its reply.  0 with a
-// reply; 1 when the server closed after sending part of it (*reply holds
-// the part, the connection is closed); -1 when nothing usable came (the
-// connection is closed, reason in *err).  Bytes left over from an earlier
-// reply are dropped first and reported in *stale.
-int fetch_request(fetch_conn *c, const char *request, std::string *reply, int timeout_ms,
-		  std::string *err, std::string *stale);
+enum fetch_result {
+	FETCH_FAILED = -1,  // nothing usable; the connection is closed (*err says why)
+	FETCH_REPLY = 0,    // *reply holds a reply
+	FETCH_CUT = 1,      // the server closed after part of a reply (*reply holds it)
+	FETCH_SILENT = 2,   // no byte within timeout_ms; the connection stays (some
+			    // servers do not answer a GETMSG they have nothing for)
+};
+
+// Sends request (a line end is added) and collects its reply.  Bytes that
+// arrived since the last reply (a late answer) are handed back in *stale
+// first.
+fetch_result fetch_request(fetch_conn *c, const char *request, std::string *reply, int timeout_ms,
+			   std::string *err, std::string *stale);
 
 #endif

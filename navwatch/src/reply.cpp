@@ -121,7 +121,18 @@ reply_kind reply_parse_getmsg(const std::string &reply, taken_msg *m)
 		pos = save;
 	}
 	save = pos;
-	if (next_line(reply, &pos, &line, &ended) && line == "ZCZC" && ended) {
+	bool got = next_line(reply, &pos, &line, &ended);
+	if (got && ended && line.size() > 5 && line.compare(0, 5, "ZCZC ") == 0) {
+		// "ZCZC B1B2B3B4" on one line, as messages are written by hand.
+		std::string id = line.substr(5);
+		while (!id.empty() && (id.back() == ' ' || id.back() == '\r'))
+			id.pop_back();
+		m->raw_ident = id;
+		if (ident_readable(id))
+			m->ident = id;
+		else
+			m->faults.push_back("unreadable identifier \"" + id.substr(0, 16) + "\"");
+	} else if (got && line == "ZCZC" && ended) {
 		if (next_line(reply, &pos, &line, &ended) && ended) {
 			m->raw_ident = line;
 			if (ident_readable(line))

@@ -199,6 +199,19 @@ store_limits store_get_limits(const store *s) { return s->limits; }
 
 namespace {
 
+int64_t count_where(store *s, const char *sql, int freq, std::string *err)
+{
+	sqlite3_stmt *st = store_stmt(s, sql, err);
+	if (!st)
+		return -1;
+	sqlite3_bind_int(st, 1, freq);
+	if (sqlite3_step(st) != SQLITE_ROW)
+		return store_fail(s, "counting", err);
+	int64_t n = sqlite3_column_int64(st, 0);
+	sqlite3_reset(st);
+	return n;
+}
+
 int remember(store *s, int freq, const std::string &ident, int64_t now, std::string *err)
 {
 	sqlite3_stmt *st = store_stmt(s, "INSERT OR REPLACE INTO idmem(freq, ident, stored) VALUES(?,?,?)", err);
@@ -209,13 +222,19 @@ int remember(store *s, int freq, const std::string &ident, int64_t now, std::str
 	sqlite3_bind_int64(st, 3, now);
 	if (sqlite3_step(st) != SQLITE_DONE)
 		return store_fail(s, "remembering an identifier", err);
-	// Full: the oldest go first.
-	st = store_stmt(s, "DELETE FROM idmem WHERE freq=?1 AND rowid IN (SELECT rowid FROM idmem"
-			   " WHERE freq=?1 ORDER BY stored DESC LIMIT -1 OFFSET ?2)", err);
+	// Full: the oldest go first.  Counting first keeps the usual case
+	// (nothing to drop) to one index walk.
+	int64_t n = count_where(s, "SELECT count(*) FROM idmem WHERE freq=?", freq, err);
+	if (n < 0)
+		return -1;
+	if (n <= s->limits.ident_per_freq)
+		return 0;
+	st = store_stmt(s, "DELETE FROM idmem WHERE rowid IN (SELECT rowid FROM idmem"
+			   " WHERE freq=? ORDER BY stored LIMIT ?)", err);
 	if (!st)
 		return -1;
 	sqlite3_bind_int(st, 1, freq);
-	sqlite3_bind_int(st, 2, s->limits.ident_per_freq);
+	sqlite3_bind_int64(st, 2, n - s->limits.ident_per_freq);
 	if (sqlite3_step(st) != SQLITE_DONE)
 		return store_fail(s, "forgetting old identifiers", err);
 	return 0;
@@ -224,13 +243,17 @@ int remember(store *s, int freq, const std::string &ident, int64_t now, std::str
 // Removes the oldest unkept messages of freq beyond the limit; the count.
 int prune_freq(store *s, int freq, std::string *err)
 {
+	int64_t n = count_where(s, "SELECT count(*) FROM messages WHERE freq=?", freq, err);
+	if (n < 0)
+		return -1;
+	if (n <= s->limits.per_freq)
+		return 0;
 	sqlite3_stmt *st = store_stmt(s, "DELETE FROM messages WHERE id IN (SELECT id FROM messages"
-			   " WHERE freq=?1 AND kept=0 ORDER BY id DESC LIMIT -1 OFFSET"
-			   " max(0, ?2 - (SELECT count(*) FROM messages WHERE freq=?1 AND kept=1)))", err);
+			   " WHERE freq=? AND kept=0 ORDER BY id LIMIT ?)", err);
 	if (!st)
 		return -1;
 	sqlite3_bind_int(st, 1, freq);
-	sqlite3_bind_int(st, 2, s->limits.per_freq);
+	sqlite3_bind_int64(st, 2, n - s->limits.per_freq);
 	if (sqlite3_step(st) != SQLITE_DONE)
 		return store_fail(s, "pruning", err);
 	return sqlite3_changes(s->db);
