@@ -2,6 +2,9 @@
 // a burst cut by kill -9), against filefeed, restarts and settings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "watch_support.h"
 
 using namespace watch_test;
@@ -353,5 +356,35 @@ TEST(WatchRun, NrxOutputMatchesJsonAndNrmChangesSettings)
 	ASSERT_TRUE(wait_for([&] { return lines_of(slurp(json)).size() >= 3; })) << w.log();
 	EXPECT_NE(lines_of(slurp(json))[2].find("\"decision\":\"deselected\""), std::string::npos);
 	close(fd);
+	system(("rm -rf " + dir).c_str());
+}
+
+TEST(WatchRun, DetachesUnlessForeground)
+{
+	std::string dir = temp_dir();
+	std::string json = dir + "/m.jsonl";
+	script_server srv;
+	srv.add(daemon_reply(518, "FA01", "DETACHED", 1));
+	// Relative paths still name the same files once it has left the folder.
+	program_result r = run_program({NAVWATCH_BIN, "-S", "127.0.0.1:" + std::to_string(srv.port), "-c", "none.conf",
+					"-D", "m.db", "-J", "m.jsonl", "-i", "20"},
+				       dir, 60);
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_FALSE(r.timed_out);
+	EXPECT_TRUE(wait_for([&] { return lines_of(slurp(json)).size() == 1; }));
+	// The detached keeper is found by its store's path and ended.
+	pid_t found = -1;
+	for (int tries = 0; tries < 100 && found < 0; ++tries)
+		for (const auto &e : std::filesystem::directory_iterator("/proc")) {
+			std::string cmd = slurp(e.path().string() + "/cmdline");
+			std::replace(cmd.begin(), cmd.end(), '\0', ' ');
+			std::error_code ec;
+			if (cmd.find(NAVWATCH_BIN) == 0 && cmd.find(std::to_string(srv.port)) != std::string::npos &&
+			    std::filesystem::equivalent(e.path() / "cwd", "/", ec))
+				found = atoi(e.path().filename().c_str());
+		}
+	ASSERT_GT(found, 0);
+	EXPECT_TRUE(std::filesystem::exists(dir + "/m.db"));
+	kill(found, SIGTERM);
 	system(("rm -rf " + dir).c_str());
 }
