@@ -14,7 +14,7 @@ bool parse_port(const std::string &s, uint16_t *port)
 	if (s.empty() || s.size() > 5 || s.find_first_not_of("0123456789") != std::string::npos)
 		return false;
 	long v = std::strtol(s.c_str(), nullptr, 10);
-	if (v < 1 || v > 65535)
+	if (v > 65535)
 		return false;
 	*port = static_cast<uint16_t>(v);
 	return true;
@@ -63,7 +63,7 @@ int web_parse_listen(const std::string &spec, sockaddr_in *addr, std::string *er
 	}
 	uint16_t p = 0;
 	if (!parse_port(port, &p)) {
-		*err = "-H: '" + port + "' is not a port (1 to 65535)";
+		*err = "-H: '" + port + "' is not a port (0 to 65535)";
 		return -1;
 	}
 	addr->sin_port = htons(p);

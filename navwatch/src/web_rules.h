@@ -17,7 +17,8 @@
 // Largest request body a change may carry.
 constexpr size_t web_max_body = 4096;
 
-// "8080" (every interface) or "192.168.1.5:8080".  0, or -1 with the
+// "8080" (every interface) or "192.168.1.5:8080"; port 0 takes a free one
+// (web_port tells which).  0, or -1 with the
 // reason in *err.
 int web_parse_listen(const std::string &spec, sockaddr_in *addr, std::string *err);
 
