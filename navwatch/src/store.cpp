@@ -236,17 +236,52 @@ int prune_freq(store *s, int freq, std::string *err)
 	return sqlite3_changes(s->db);
 }
 
+// Inside an open batch a put is a savepoint, else a transaction of its own.
+int put_begin(store *s, bool *own, std::string *err)
+{
+	*own = sqlite3_get_autocommit(s->db);
+	return store_exec(s, *own ? "BEGIN IMMEDIATE" : "SAVEPOINT put", err);
+}
+
+int put_end(store *s, bool own, bool ok, std::string *err)
+{
+	if (ok && store_exec(s, own ? "COMMIT" : "RELEASE put", err) == 0)
+		return 0;
+	if (own)
+		store_rollback(s);
+	else
+		sqlite3_exec(s->db, "ROLLBACK TO put; RELEASE put", nullptr, nullptr, nullptr);
+	return -1;
+}
+
 } // namespace
+
+int store_begin(store *s, std::string *err)
+{
+	return store_exec(s, "BEGIN IMMEDIATE", err);
+}
+
+int store_commit(store *s, std::string *err)
+{
+	if (store_exec(s, "COMMIT", err) < 0) {
+		store_rollback(s);
+		return -1;
+	}
+	return 0;
+}
+
+void store_abort(store *s) { store_rollback(s); }
 
 int64_t store_put(store *s, stored_msg &m, bool remember_ident, std::string *err)
 {
-	if (store_exec(s, "BEGIN IMMEDIATE", err) < 0)
+	bool own = true;
+	if (put_begin(s, &own, err) < 0)
 		return -1;
 	sqlite3_stmt *st = store_stmt(s, "INSERT INTO messages(freq, ident, rcv_time, taken_time, error_pct,"
 			   " signal_dbm, text, decision, alarm, acked, read, kept, merged, merged_text,"
 			   " merged_error_pct, grp, superseded) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,0)", err);
 	if (!st) {
-		store_rollback(s);
+		put_end(s, own, false, err);
 		return -1;
 	}
 	sqlite3_bind_int(st, 1, m.freq);
@@ -267,7 +302,7 @@ int64_t store_put(store *s, stored_msg &m, bool remember_ident, std::string *err
 	sqlite3_bind_int64(st, 16, m.group);
 	if (sqlite3_step(st) != SQLITE_DONE) {
 		store_fail(s, "storing a message", err);
-		store_rollback(s);
+		put_end(s, own, false, err);
 		return -1;
 	}
 	int64_t id = sqlite3_last_insert_rowid(s->db);
@@ -279,7 +314,7 @@ int64_t store_put(store *s, stored_msg &m, bool remember_ident, std::string *err
 			sqlite3_bind_int64(st, 1, id);
 			ok = sqlite3_step(st) == SQLITE_DONE;
 		}
-	} else if (m.merged && m.decision == msg_decision::shown) {
+	} else if (m.decision == msg_decision::shown) {
 		st = store_stmt(s, "UPDATE messages SET superseded=1 WHERE grp=? AND id<?", err);
 		ok = st;
 		if (ok) {
@@ -294,10 +329,8 @@ int64_t store_put(store *s, stored_msg &m, bool remember_ident, std::string *err
 		ok = remember(s, m.freq, m.ident, m.taken_time, err) == 0;
 	if (ok)
 		ok = prune_freq(s, m.freq, err) >= 0;
-	if (!ok || store_exec(s, "COMMIT", err) < 0) {
-		store_rollback(s);
+	if (put_end(s, own, ok, err) < 0)
 		return -1;
-	}
 	m.id = id;
 	if (m.group == 0)
 		m.group = id;

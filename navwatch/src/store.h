@@ -87,10 +87,17 @@ store_limits store_get_limits(const store *s);
 
 // Commits a taken message; when remember_ident, its identifier goes into
 // the memory of its frequency at m.taken_time in the same transaction.
-// Fills m.id (and m.group when 0).  Later copies of a merged group mark the
-// earlier ones superseded.  Prunes the oldest unkept messages of the
+// Fills m.id (and m.group when 0).  A shown later copy of a group marks
+// the earlier ones superseded.  Prunes the oldest unkept messages of the
 // frequency beyond the limit.  Returns m.id (> 0) or -1.
 int64_t store_put(store *s, stored_msg &m, bool remember_ident, std::string *err);
+
+// Several puts in one transaction, so one disk sync: store_begin, puts,
+// store_commit (0 when all of them are safe; on -1 none is stored).
+// store_abort undoes the open batch.
+int store_begin(store *s, std::string *err);
+int store_commit(store *s, std::string *err);
+void store_abort(store *s);
 
 // Filters for store_list/store_count.  Empty strings and zeros match all.
 struct store_query {
