@@ -1,16 +1,17 @@
 // JSON of messages for the web page's API; see web_json.h.
 #include "web_json.h"
 
-#include <ctime>
+#include "jsonl.h"
+#include "keeper.h"
 
-std::string web_iso_time(int64_t t)
+std::string web_iso_time(int64_t t) { return jsonl_time(t); }
+
+nlohmann::json web_text(const std::string &s)
 {
-	time_t tt = static_cast<time_t>(t);
-	struct tm tm {};
-	gmtime_r(&tt, &tm);
-	char buf[32];
-	strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-	return buf;
+	// The same encoding as the JSON Lines output: the page shows a text
+	// exactly as -J writes it.
+	nlohmann::json j = nlohmann::json::parse(jsonl_string(s), nullptr, false);
+	return j.is_string() ? j : nlohmann::json("");
 }
 
 const char *web_type_name(char type)
@@ -36,8 +37,15 @@ const char *web_type_name(char type)
 const char *web_type_letters() { return "ABCDEFGHJKLVWXYZ"; }
 const char *web_station_letters() { return "ABCDEFGHIJKLMNOPQRSTUVWX"; }
 
-// The filter lets A, B, D and L through on 518 kHz whatever is listed.
-std::string web_fixed_types(int freq) { return freq == 518 ? "ABDL" : ""; }
+// The types navwatch never deselects, whatever the settings list.
+std::string web_fixed_types(int)
+{
+	std::string fixed;
+	for (const char *p = web_type_letters(); *p; p++)
+		if (keeper_protected(std::string("A") + *p + "01"))
+			fixed += *p;
+	return fixed;
+}
 
 nlohmann::json web_message_json(const stored_msg &m, bool full)
 {
@@ -62,9 +70,9 @@ nlohmann::json web_message_json(const stored_msg &m, bool full)
 	j["merged"] = m.merged;
 	j["superseded"] = m.superseded;
 	j["group"] = m.group;
-	j["text"] = m.shown_text();
+	j["text"] = web_text(m.shown_text());
 	if (full) {
-		j["received_text"] = m.text;
+		j["received_text"] = web_text(m.text);
 		j["received_error_pct"] = m.error_pct;
 	}
 	return j;

@@ -1,7 +1,8 @@
 // The JSON the web page's API gives: messages, the type letters' meanings
-// and times, built with nlohmann::json.  Texts from the air go in as JSON
-// strings (bytes that are not UTF-8 become U+FFFD when dumped); the page
-// puts them into the document as text only.
+// and times, built with nlohmann::json.  Texts and times are encoded as the
+// JSON Lines output (jsonl.h) encodes them (bytes outside printable ASCII
+// as their \u00XX character); the page puts texts into the document as
+// text only.
 #ifndef NAVWATCH_WEB_JSON_H
 #define NAVWATCH_WEB_JSON_H
 
@@ -17,7 +18,10 @@ std::string web_iso_time(int64_t t);
 
 // The meaning of a message type letter (B2), "" for letters without one.
 const char *web_type_name(char type);
-// Type letters a person can select, in order, and those held on at freq.
+// A message text as the JSON Lines output encodes it.
+nlohmann::json web_text(const std::string &s);
+// Type letters a person can select, in order, and those navwatch holds on
+// at freq (A, B, D, L: never deselected).
 const char *web_type_letters();
 const char *web_station_letters();
 std::string web_fixed_types(int freq);
@@ -26,7 +30,7 @@ std::string web_fixed_types(int freq);
 // adds the text as received beside the shown one).
 nlohmann::json web_message_json(const stored_msg &m, bool full);
 
-// Serialises without ever throwing: invalid UTF-8 is replaced.
+// Serialises without ever throwing (invalid UTF-8 would be replaced).
 std::string web_dump(const nlohmann::json &j);
 
 #endif

@@ -57,13 +57,13 @@ int web_parse_listen(const std::string &spec, sockaddr_in *addr, std::string *er
 		if (host == "localhost")
 			host = "127.0.0.1";
 		if (!host.empty() && inet_pton(AF_INET, host.c_str(), &addr->sin_addr) != 1) {
-			*err = "-H: '" + host + "' is not an IPv4 address";
+			*err = "'" + host + "' is not an IPv4 address";
 			return -1;
 		}
 	}
 	uint16_t p = 0;
 	if (!parse_port(port, &p)) {
-		*err = "-H: '" + port + "' is not a port (0 to 65535)";
+		*err = "'" + port + "' is not a port (0 to 65535)";
 		return -1;
 	}
 	addr->sin_port = htons(p);

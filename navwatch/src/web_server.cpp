@@ -170,10 +170,8 @@ int web_start(const web_context &ctx, std::string *err)
 	if (web_parse_listen(ctx.listen, &addr, err) < 0 || web_parse_writers(ctx.writers, &srv->writers, err) < 0)
 		return -1;
 	srv->api = web_api_new(ctx, err);
-	if (!srv->api) {
-		*err = "web page: " + *err;
+	if (!srv->api)
 		return -1;
-	}
 	quiet = false;
 	unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_USE_ERROR_LOG;
 	srv->daemon = MHD_start_daemon(
@@ -190,7 +188,7 @@ int web_start(const web_context &ctx, std::string *err)
 		MHD_OPTION_EXTERNAL_LOGGER, log_library, nullptr,
 		MHD_OPTION_END);
 	if (!srv->daemon) {
-		*err = "web page: cannot listen on " + ctx.listen + " (in use, or not an address of this machine?)";
+		*err = "cannot listen there (port in use, or not an address of this machine?)";
 		return -1;
 	}
 	quiet = true;

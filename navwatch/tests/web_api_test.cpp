@@ -244,6 +244,7 @@ TEST_F(WebApiTest, SelectionsHoldTheProtectedTypesOn)
 	ASSERT_EQ(j["selections"].size(), 3u);
 	EXPECT_EQ(j["selections"][1]["freq"], 518);
 	EXPECT_EQ(j["selections"][1]["fixed_types"], "ABDL");
+	EXPECT_EQ(j["selections"][2]["fixed_types"], "ABDL"); // navwatch holds them on everywhere
 	EXPECT_EQ(j["selections"][0]["stations"], "ABCDEFGHIJKLMNOPQRSTUVWX");
 
 	// Off on the page is listed in the settings; A, B, D, L stay on at 518.
@@ -277,8 +278,8 @@ TEST_F(WebApiTest, TextsThatLookLikeMarkupComeBackUnchanged)
 	json j = call("GET", "/api/messages/" + std::to_string(id));
 	EXPECT_EQ(j["message"]["text"], text);
 	EXPECT_EQ(call("GET", "/api/messages")["messages"][0]["text"], text);
-	// Bytes that are not UTF-8 still give valid JSON.
+	// Bytes that are not UTF-8 come as the JSON Lines output writes them.
 	put(490, "AB02", "ZCZC\n\xff\xfe bad\nNNNN");
 	j = call("GET", "/api/messages", { { "freq", "490" } });
-	EXPECT_EQ(j["messages"][0]["text"], "ZCZC\n\xEF\xBF\xBD\xEF\xBF\xBD bad\nNNNN");
+	EXPECT_EQ(j["messages"][0]["text"], "ZCZC\n\u00ff\u00fe bad\nNNNN");
 }
