@@ -176,6 +176,7 @@ int web_start(const web_context &ctx, std::string *err)
 	unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_USE_ERROR_LOG;
 	srv->daemon = MHD_start_daemon(
 		flags, 0, nullptr, nullptr, on_request, srv.get(),
+		MHD_OPTION_EXTERNAL_LOGGER, log_library, nullptr,
 		MHD_OPTION_SOCK_ADDR, reinterpret_cast<const sockaddr *>(&addr),
 		MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
 		MHD_OPTION_THREAD_POOL_SIZE, web_threads,
@@ -185,7 +186,6 @@ int web_start(const web_context &ctx, std::string *err)
 		MHD_OPTION_CONNECTION_TIMEOUT, web_timeout_s,
 		MHD_OPTION_CONNECTION_MEMORY_LIMIT, web_header_memory,
 		MHD_OPTION_NOTIFY_COMPLETED, on_completed, nullptr,
-		MHD_OPTION_EXTERNAL_LOGGER, log_library, nullptr,
 		MHD_OPTION_END);
 	if (!srv->daemon) {
 		*err = "cannot listen there (port in use, or not an address of this machine?)";
