@@ -5,7 +5,10 @@ set -euo pipefail
 pkgs=(build-essential cmake pkg-config libglib2.0-dev googletest libgtest-dev
       libgmock-dev libbenchmark-dev gnuplot-nox imagemagick
       # navaudio and navsynth's audio output (PC only)
-      libsndfile1-dev libsoxr-dev libfftw3-dev "$@")
+      libsndfile1-dev libsoxr-dev libfftw3-dev
+      # navwatch's web page: HTTP server, JSON; its browser test
+      libmicrohttpd-dev nlohmann-json3-dev chromium chromium-driver python3-selenium
+      "$@")
 missing=()
 for p in "${pkgs[@]}"; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

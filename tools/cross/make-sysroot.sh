@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Unpacks the armel packages of GLib, GoogleTest and Google Benchmark (with
-# their dependencies) into a sysroot for the cross build.  Usage:
+# Unpacks the armel packages of GLib, SQLite, GoogleTest and Google Benchmark
+# (with their dependencies) into a sysroot for the cross build; the web
+# page's HTTP library is built from source by build-microhttpd.sh.  Usage:
 #   make-sysroot.sh [sysroot-dir]     (default: out/armel-sysroot)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -8,7 +9,11 @@ root="${1:-$top/out/armel-sysroot}"
 pkgs=(libglib2.0-0 libglib2.0-dev libpcre2-8-0 libpcre2-16-0 libpcre2-32-0
       libpcre2-posix3 libpcre2-dev libffi8 libffi-dev zlib1g zlib1g-dev libmount1
       libmount-dev libblkid1 libblkid-dev libselinux1 libselinux1-dev libsepol2
-      libsepol-dev libgtest-dev libgmock-dev libbenchmark-dev libbenchmark1debian)
+      libsepol-dev libgtest-dev libgmock-dev libbenchmark-dev libbenchmark1debian
+      # navwatch's store
+      libsqlite3-0 libsqlite3-dev)
+# Architecture-independent: the JSON header library of navwatch's web page.
+all_pkgs=(nlohmann-json3-dev)
 
 if [ -f "$root/.complete" ]; then
 	echo "armel sysroot already in $root"
@@ -25,6 +30,7 @@ trap 'rm -rf "$dl"' EXIT
 chmod 755 "$dl"
 args=()
 for p in "${pkgs[@]}"; do args+=("$p:armel"); done
+args+=("${all_pkgs[@]}")
 (cd "$dl" && apt-get download -qq "${args[@]}") || {
 	# The package index may predate the armel architecture: refresh once.
 	$sudo apt-get update -qq
