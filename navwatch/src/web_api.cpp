@@ -3,7 +3,6 @@
 // or 500.
 #include "web_api.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -17,10 +16,10 @@ using nlohmann::json;
 
 struct web_api {
 	web_context ctx;
-	std::mutex lock; // guards idle
+	std::mutex lock; // guards idle and last_taken_time
 	std::vector<store *> idle;
-	std::atomic<int64_t> last_taken_id { 0 };
-	std::atomic<int64_t> last_taken_time { 0 };
+	// Plain values under the lock: the board's ARMv5 has no 64-bit atomics.
+	int64_t last_taken_time = 0;
 	~web_api()
 	{
 		for (store *s : idle)
@@ -257,7 +256,11 @@ void status(web_api *api, const web_request &req, web_response *res)
 		{ "alarms", a },
 		{ "can_write", req.may_write },
 	};
-	int64_t t = api->last_taken_time.load();
+	int64_t t = 0;
+	{
+		std::lock_guard<std::mutex> g(api->lock);
+		t = api->last_taken_time;
+	}
 	out["last_taken"] = t ? json(web_iso_time(t)) : json(nullptr);
 	answer(res, 200, out);
 }
@@ -342,7 +345,7 @@ std::unique_ptr<web_api, void (*)(web_api *)> web_api_new(const web_context &ctx
 
 void web_api_taken(web_api *api, const stored_msg &m)
 {
-	api->last_taken_id = m.id;
+	std::lock_guard<std::mutex> g(api->lock);
 	api->last_taken_time = m.taken_time;
 }
 

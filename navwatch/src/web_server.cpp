@@ -1,9 +1,13 @@
 // HTTP for the web page on libmicrohttpd; see web_server.h.
 #include "web_server.h"
 
+#include <linux/futex.h>
 #include <microhttpd.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -156,6 +160,21 @@ void on_completed(void *, MHD_Connection *, void **con_cls, MHD_RequestTerminati
 	*con_cls = nullptr;
 }
 
+// glibc 2.36 waits for a thread to end (pthread_join) with a
+// FUTEX_CLOCK_REALTIME wait, which Linux before 2.6.28, the board's 2.6.25
+// among them, answers with ENOSYS, and glibc then aborts.  Asked once: a
+// wait that cannot block (the word is not the value given).
+bool joins_work()
+{
+	static const bool work = [] {
+		unsigned int word = 0;
+		long rc = syscall(SYS_futex, &word, FUTEX_WAIT_BITSET | FUTEX_CLOCK_REALTIME | FUTEX_PRIVATE_FLAG,
+				  1u, nullptr, nullptr, FUTEX_BITSET_MATCH_ANY);
+		return !(rc == -1 && errno == ENOSYS);
+	}();
+	return work;
+}
+
 } // namespace
 
 int web_start(const web_context &ctx, std::string *err)
@@ -173,7 +192,8 @@ int web_start(const web_context &ctx, std::string *err)
 	if (!srv->api)
 		return -1;
 	quiet = false;
-	unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_USE_ERROR_LOG;
+	// ITC: the threads' wake-up pipe, also what quiescing needs.
+	unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_USE_ITC | MHD_USE_ERROR_LOG;
 	srv->daemon = MHD_start_daemon(
 		flags, 0, nullptr, nullptr, on_request, srv.get(),
 		MHD_OPTION_EXTERNAL_LOGGER, log_library, nullptr,
@@ -209,6 +229,16 @@ void web_stop()
 	std::lock_guard<std::mutex> g(server_lock);
 	if (!current)
 		return;
+	if (!joins_work()) {
+		// The threads cannot be waited for here: no new connections,
+		// and the threads (with what they use) end with the process,
+		// which is about to exit.
+		MHD_socket fd = MHD_quiesce_daemon(current->daemon);
+		if (fd != MHD_INVALID_SOCKET)
+			close(fd);
+		current = nullptr;
+		return;
+	}
 	MHD_stop_daemon(current->daemon);
 	current_api = nullptr;
 	delete current;

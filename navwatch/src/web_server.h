@@ -5,7 +5,11 @@
 // Threads: libmicrohttpd's own pool of web_threads threads, each polling
 // its connections (poll(2), never epoll: the board's kernel is 2.6.25).
 // Nothing here takes a lock that navwatch's ingest holds, apart from the
-// context's status and selection functions, which only copy.
+// context's status and selection functions, which copy, and a selection
+// change, which writes the settings file under navwatch's settings lock.
+// web_stop waits for the threads, except on kernels before 2.6.28 (the
+// board's), where glibc cannot wait for a thread: there it stops accepting
+// and leaves the threads to end with the process.
 //
 // Limits that keep the page up for others and leave the ingest alone:
 // at most web_max_connections connections in all and web_max_per_ip from

@@ -2,15 +2,16 @@
 # Builds Debian's libmicrohttpd for the board into the armel sysroot, as a
 # static library.  Debian's own armel build cannot serve: its archive needs
 # GnuTLS (whose p11-kit and libunistring have no static archives), takes
-# connections with accept4 and wakes its threads through eventfd, neither of
-# which Linux 2.6.25 has on ARM.  So the same source package is built here
-# without HTTPS, with a pipe between its threads, plain accept and pipe, and
-# poll instead of epoll.  Usage:
+# connections with accept4 and wakes its threads through eventfd, none of
+# which Linux 2.6.25 has on ARM.  A pipe will not do either: glibc 2.36
+# makes pipe() a pipe2 call (2.6.27).  So the same source package is built
+# here without HTTPS, with plain accept, a socket pair between its threads
+# made without SOCK_NONBLOCK (set by fcntl instead), and poll, not epoll.  Usage:
 #   build-microhttpd.sh [sysroot-dir]     (default: out/armel-sysroot)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 root="${1:-$top/out/armel-sysroot}"
-[ -f "$root/usr/lib/arm-linux-gnueabi/libmicrohttpd.a" ] && [ -f "$root/.microhttpd" ] && {
+[ -f "$root/.microhttpd-2" ] && {
 	echo "libmicrohttpd already in $root"
 	exit 0
 }
@@ -29,19 +30,19 @@ apt-get -qq "${apt_src[@]}" update
 (cd "$work" && apt-get -qq "${apt_src[@]}" source --download-only libmicrohttpd)
 (cd "$work" && dpkg-source -x --no-check ./libmicrohttpd_*.dsc src >/dev/null)
 cd "$work/src"
-mhd_cv_pipe2_usable=no ac_cv_func_accept4=no ./configure -q \
+ac_cv_func_accept4=no ac_cv_have_decl_SOCK_NONBLOCK=no ./configure -q \
 	--host=arm-linux-gnueabi --prefix=/usr --libdir=/usr/lib/arm-linux-gnueabi \
 	--enable-static --disable-shared --disable-https --disable-epoll --enable-poll \
-	--enable-itc=pipe --disable-curl --disable-doc --disable-examples --disable-nls \
+	--enable-itc=socketpair --disable-curl --disable-doc --disable-examples --disable-nls \
 	--disable-dauth --disable-bauth --disable-postprocessor \
 	CFLAGS="-O2 -g -march=armv5te -mtune=arm926ej-s"
 grep -q '^#define HAVE_ACCEPT4' MHD_config.h && { echo "libmicrohttpd: accept4 still in use"; exit 1; }
-grep -q '^#define HAVE_PIPE2_FUNC' MHD_config.h && { echo "libmicrohttpd: pipe2 still in use"; exit 1; }
-grep -q '^#define _MHD_ITC_PIPE' MHD_config.h || { echo "libmicrohttpd: not a pipe between threads"; exit 1; }
+grep -q '^#define HAVE_SOCK_NONBLOCK' MHD_config.h && { echo "libmicrohttpd: SOCK_NONBLOCK still in use"; exit 1; }
+grep -q '^#define _MHD_ITC_SOCKETPAIR' MHD_config.h || { echo "libmicrohttpd: not a socket pair between threads"; exit 1; }
 make -s -j "$(nproc)" -C src/microhttpd
 make -s -C src/microhttpd install DESTDIR="$root" >/dev/null
 make -s -C src/include install DESTDIR="$root" >/dev/null
 make -s install-pkgconfigDATA DESTDIR="$root" >/dev/null
 rm -f "$root"/usr/lib/arm-linux-gnueabi/libmicrohttpd.la
-touch "$root/.microhttpd"
-echo "libmicrohttpd (static, no HTTPS, pipe, poll) in $root"
+touch "$root/.microhttpd-2"
+echo "libmicrohttpd (static, no HTTPS, socket pair, poll) in $root"
