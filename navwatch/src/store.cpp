@@ -27,6 +27,10 @@ const char *kSchema =
 	"CREATE INDEX messages_freq ON messages(freq, id);"
 	"CREATE INDEX messages_ident ON messages(freq, ident, id);"
 	"CREATE INDEX messages_grp ON messages(grp);"
+	// The counts the indication and the alarm ask for after every message.
+	"CREATE INDEX messages_unread ON messages(taken_time) WHERE decision=0 AND superseded=0 AND read=0;"
+	"CREATE INDEX messages_alarm ON messages(id) WHERE alarm=1 AND acked=0;"
+	"CREATE INDEX messages_kept ON messages(freq) WHERE kept=1;"
 	"CREATE TABLE idmem(freq INTEGER NOT NULL, ident TEXT NOT NULL,"
 	" stored INTEGER NOT NULL, PRIMARY KEY(freq, ident));"
 	"CREATE INDEX idmem_age ON idmem(freq, stored);";
@@ -199,6 +203,19 @@ store_limits store_get_limits(const store *s) { return s->limits; }
 
 namespace {
 
+int64_t count_where(store *s, const char *sql, int freq, std::string *err)
+{
+	sqlite3_stmt *st = store_stmt(s, sql, err);
+	if (!st)
+		return -1;
+	sqlite3_bind_int(st, 1, freq);
+	if (sqlite3_step(st) != SQLITE_ROW)
+		return store_fail(s, "counting", err);
+	int64_t n = sqlite3_column_int64(st, 0);
+	sqlite3_reset(st);
+	return n;
+}
+
 int remember(store *s, int freq, const std::string &ident, int64_t now, std::string *err)
 {
 	sqlite3_stmt *st = store_stmt(s, "INSERT OR REPLACE INTO idmem(freq, ident, stored) VALUES(?,?,?)", err);
@@ -209,13 +226,19 @@ int remember(store *s, int freq, const std::string &ident, int64_t now, std::str
 	sqlite3_bind_int64(st, 3, now);
 	if (sqlite3_step(st) != SQLITE_DONE)
 		return store_fail(s, "remembering an identifier", err);
-	// Full: the oldest go first.
-	st = store_stmt(s, "DELETE FROM idmem WHERE freq=?1 AND rowid IN (SELECT rowid FROM idmem"
-			   " WHERE freq=?1 ORDER BY stored DESC LIMIT -1 OFFSET ?2)", err);
+	// Full: the oldest go first.  Counting first keeps the usual case
+	// (nothing to drop) to one index walk.
+	int64_t n = count_where(s, "SELECT count(*) FROM idmem WHERE freq=?", freq, err);
+	if (n < 0)
+		return -1;
+	if (n <= s->limits.ident_per_freq)
+		return 0;
+	st = store_stmt(s, "DELETE FROM idmem WHERE rowid IN (SELECT rowid FROM idmem"
+			   " WHERE freq=? ORDER BY stored LIMIT ?)", err);
 	if (!st)
 		return -1;
 	sqlite3_bind_int(st, 1, freq);
-	sqlite3_bind_int(st, 2, s->limits.ident_per_freq);
+	sqlite3_bind_int64(st, 2, n - s->limits.ident_per_freq);
 	if (sqlite3_step(st) != SQLITE_DONE)
 		return store_fail(s, "forgetting old identifiers", err);
 	return 0;
@@ -224,13 +247,17 @@ int remember(store *s, int freq, const std::string &ident, int64_t now, std::str
 // Removes the oldest unkept messages of freq beyond the limit; the count.
 int prune_freq(store *s, int freq, std::string *err)
 {
+	int64_t n = count_where(s, "SELECT count(*) FROM messages WHERE freq=?", freq, err);
+	if (n < 0)
+		return -1;
+	if (n <= s->limits.per_freq)
+		return 0;
 	sqlite3_stmt *st = store_stmt(s, "DELETE FROM messages WHERE id IN (SELECT id FROM messages"
-			   " WHERE freq=?1 AND kept=0 ORDER BY id DESC LIMIT -1 OFFSET"
-			   " max(0, ?2 - (SELECT count(*) FROM messages WHERE freq=?1 AND kept=1)))", err);
+			   " WHERE freq=? AND kept=0 ORDER BY id LIMIT ?)", err);
 	if (!st)
 		return -1;
 	sqlite3_bind_int(st, 1, freq);
-	sqlite3_bind_int(st, 2, s->limits.per_freq);
+	sqlite3_bind_int64(st, 2, n - s->limits.per_freq);
 	if (sqlite3_step(st) != SQLITE_DONE)
 		return store_fail(s, "pruning", err);
 	return sqlite3_changes(s->db);

@@ -15,7 +15,9 @@ pkgs=(libglib2.0-0 libglib2.0-dev libpcre2-8-0 libpcre2-16-0 libpcre2-32-0
 # Architecture-independent: the JSON header library of navwatch's web page.
 all_pkgs=(nlohmann-json3-dev)
 
-if [ -f "$root/.complete" ]; then
+# A sysroot made before SQLite and the JSON header were needed is made again.
+if [ -f "$root/.complete" ] && [ -f "$root/usr/include/sqlite3.h" ] &&
+   [ -f "$root/usr/include/nlohmann/json.hpp" ]; then
 	echo "armel sysroot already in $root"
 	exit 0
 fi
