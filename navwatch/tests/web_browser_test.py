@@ -211,7 +211,7 @@ def markup_as_text(a, run, drv, shots):
     hostile = ['<script>alert("x")</script>', '"><img src=x onerror=alert(1)>',
                "<b>bold</b> &amp; </pre>"]
     with open(os.path.join(work, "navtexMsg.txt"), "w") as f:
-        f.write("518\nZCZC SA09\n" + "\n".join(hostile) + "\nNNNN\n")
+        f.write("518\nZCZC SA09\n" + "\n".join(hostile) + "\nWIND N*RTH 5*\nNNNN\n")
     ff_port, web_port = free_port(), free_port()
     run.start("filefeed", [a.filefeed, "-p", str(ff_port), "-i", "0"])
     nw = run.start("navwatch-filefeed", [a.navwatch, "-f", "-S", "127.0.0.1:%d" % ff_port, "-D",
@@ -227,6 +227,10 @@ def markup_as_text(a, run, drv, shots):
     for h in hostile:
         assert h in shown, (h, shown)
     assert not drv.find_elements(By.CSS_SELECTOR, "main img, main script, main b"), "markup was made"
+    # Characters received in error are marked, the text around them kept.
+    assert len(drv.find_elements(By.CSS_SELECTOR, "#m-text .err")) == 2
+    assert "WIND N*RTH 5*" in shown
+    drv.save_screenshot(os.path.join(shots, "web-markup-message.png"))
     drv.get("http://127.0.0.1:%d/" % web_port)
     wait_for("the list", lambda: drv.find_elements(By.CSS_SELECTOR, "#messages li"))
     assert hostile[0] in drv.find_element(By.CSS_SELECTOR, "#messages .preview").get_attribute("textContent")
