@@ -26,7 +26,7 @@ void sound(emitters *e, selections *sel, const stored_msg &m)
 
 } // namespace
 
-void emit_message(emitters *e, store *s, selections *sel, const stored_msg &m, bool has_signal)
+void emit_message(emitters *e, selections *sel, const stored_msg &m, bool has_signal)
 {
 	std::string err;
 	if (jsonl_write(&e->json, jsonl_line(m, has_signal), &err) < 0)
@@ -62,18 +62,28 @@ void emit_message(emitters *e, store *s, selections *sel, const stored_msg &m, b
 		if (!printer_print(*e->printer, p))
 			say(LOG_WARNING, "printer output full: message " + std::to_string(m.id) + " not printed");
 	}
-	store_counts c;
-	store_get_counts(s, m.taken_time, &c, &err);
 	say(LOG_NOTICE, "new message " + std::to_string(m.freq) + " kHz " +
 				(m.ident.empty() ? std::string("(no identifier)") : m.ident) +
-				(m.merged ? " (mended from earlier copies)" : "") + ", " +
-				std::to_string(c.unread) + " unread");
+				(m.merged ? " (mended from earlier copies)" : ""));
+	e->shown_since_count = true;
 	if (m.alarm) {
 		say(LOG_WARNING, "ALARM: type D message " + m.ident + " on " + std::to_string(m.freq) +
 					 " kHz; reset with: navwatch -D <db> ack");
 		sound(e, sel, m);
 		e->alarm_again_at = m.taken_time + kAlarmRepeatS;
 	}
+}
+
+void emit_indication(emitters *e, store *s, int64_t now)
+{
+	if (!e->shown_since_count)
+		return;
+	e->shown_since_count = false;
+	store_counts c;
+	std::string err;
+	if (store_get_counts(s, now, &c, &err) == 0)
+		say(LOG_NOTICE, std::to_string(c.unread) + " unread message(s), " + std::to_string(c.alarms) +
+					" alarm(s) not reset");
 }
 
 void emit_alarm_repeat(emitters *e, store *s, selections *sel, int64_t now)

@@ -20,12 +20,16 @@ struct emitters {
 	bool web = false;       // the web page runs
 	std::string alarm_cmd;
 	int64_t alarm_again_at = 0; // when an unacknowledged alarm sounds again
+	bool shown_since_count = false;
 };
 
 // Seconds between alarm soundings while one is not acknowledged.
 constexpr int kAlarmRepeatS = 60;
 
-void emit_message(emitters *e, store *s, selections *sel, const stored_msg &m, bool has_signal);
+void emit_message(emitters *e, selections *sel, const stored_msg &m, bool has_signal);
+// The new-message indication: unread messages and alarms not reset, said
+// once after a batch that showed something.
+void emit_indication(emitters *e, store *s, int64_t now);
 // Sounds an unacknowledged alarm again when it is due.
 void emit_alarm_repeat(emitters *e, store *s, selections *sel, int64_t now);
 

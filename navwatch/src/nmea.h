@@ -68,7 +68,7 @@ struct nmea_nrx_msg {
 // `seq` is the sequential message identifier (taken modulo 100).  Total and
 // bad counts are the body's characters and its '*' characters, line ends
 // counted as CR LF.  Fields 4-12 are in the first sentence only.  A body too
-// long for 999 sentences is cut there.
+// long for 999 sentences is cut there, and the counts tell what was sent.
 std::vector<std::string> nmea_nrx_sentences(const nmea_nrx_msg &msg, int seq);
 
 // A sentence split into its parts, as received.

@@ -8,10 +8,12 @@
  *                         connect (at most 8 at a time).  A client whose
  *                         unsent output passes 64 KiB is dropped.
  *   udp:HOST:PORT         one datagram per sentence (broadcast allowed).
- *   serial:DEVICE[:BAUD]  raw 8N1, 4800 baud by default.  A device that
- *                         cannot be opened or fails is said once, closed
- *                         and retried every 5 s; up to 64 KiB of output
- *                         waits for it, later messages are dropped whole.
+ *   serial:DEVICE[:BAUD]  raw 8N1, 4800 baud by default (1200-115200; a
+ *                         name that ends in ":digits" needs the baud given).
+ *                         A device that cannot be opened or fails is said
+ *                         once, closed and retried every 5 s; up to 64 KiB
+ *                         of output waits for it, later messages are
+ *                         dropped whole.
  *
  * Single-threaded and poll-driven: every socket and device is non-blocking,
  * nothing here ever waits.  The caller's loop

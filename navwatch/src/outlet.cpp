@@ -85,6 +85,20 @@ std::vector<std::string> line_reader::feed(std::string_view bytes)
     return lines;
 }
 
+int outlet_nonblocking(int fd)
+{
+    if (fd < 0)
+        return -1;
+    const int fl = ::fcntl(fd, F_GETFL);
+    if (fl < 0 || ::fcntl(fd, F_SETFL, fl | O_NONBLOCK) != 0 || ::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
+        const int e = errno;
+        ::close(fd);
+        errno = e;
+        return -1;
+    }
+    return fd;
+}
+
 unsigned outlet_speed(int baud)
 {
     switch (baud) {
@@ -166,7 +180,8 @@ std::vector<std::string> outlet_device_read(outlet_device &dev, const outlet_not
     if (dev.fd < 0 || !dev.readable)
         return lines;
     char buf[512];
-    for (;;) {
+    // A bounded share per turn, so that a babbling line cannot hold the loop.
+    for (int reads = 0; reads < 16; ++reads) {
         ssize_t r = ::read(dev.fd, buf, sizeof buf);
         if (r < 0 && errno == EINTR)
             continue;

@@ -70,6 +70,11 @@ std::vector<std::string> outlet_device_read(outlet_device &dev, const outlet_not
 int outlet_device_timeout_ms(const outlet_device &dev);
 void outlet_device_close(outlet_device &dev);
 
+// Makes a descriptor non-blocking and close-on-exec with fcntl, as the
+// board's kernel (2.6.25) takes no SOCK_NONBLOCK/SOCK_CLOEXEC and has no
+// accept4.  Returns fd, or -1 (fd closed) when that fails.
+int outlet_nonblocking(int fd);
+
 // termios speed for a baud rate, 0 when unsupported.
 unsigned outlet_speed(int baud);
 

@@ -56,9 +56,12 @@ std::string printer_format(const printer_msg &msg)
     if (msg.time >= 0 && gmtime_r(&msg.time, &tm) != nullptr)
         std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02dZ", tm.tm_year + 1900,
                       tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min);
-    double pct = msg.error_pct < 0 ? 0 : msg.error_pct > 100 ? 100 : msg.error_pct;
-    char header[96];
-    std::snprintf(header, sizeof header, "%dkHz %s %s err %.1f%%", msg.freq_khz,
+    // "99.9%" or "100%": the longest header is then exactly 40 columns.
+    char pct[16] = "100%";
+    if (!(msg.error_pct >= 99.95))
+        std::snprintf(pct, sizeof pct, "%.1f%%", msg.error_pct > 0 ? msg.error_pct : 0.0);
+    char header[128];
+    std::snprintf(header, sizeof header, "%dkHz %s %s err %s", msg.freq_khz,
                   good_ident(msg.ident) ? msg.ident.c_str() : "----", when, pct);
     std::string out;
     wrap_line(header, out);
@@ -81,7 +84,6 @@ std::string printer_format(const printer_msg &msg)
 struct printer {
     outlet_device dev;
     outlet_note note;
-    bool full_said = false;
 };
 
 void printer_deleter::operator()(printer *p) const
@@ -103,10 +105,7 @@ printer_ptr printer_new(const std::string &device, std::function<void(const std:
 
 bool printer_print(printer &p, const printer_msg &msg)
 {
-    bool queued = p.dev.out.push(printer_format(msg));
-    if (!queued && !p.full_said)
-        outlet_say(p.note, p.dev.label + ": output waiting is full, messages are not printed");
-    p.full_said = !queued;
+    const bool queued = p.dev.out.push(printer_format(msg));
     outlet_device_open(p.dev, p.note);
     outlet_device_flush(p.dev, p.note);
     return queued;

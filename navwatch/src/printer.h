@@ -4,8 +4,8 @@
  *
  * A message prints as a header line
  *     "518kHz FA12 2026-12-09 04:21Z err 1.2%"
- * (frequency, identifier, reception time in UTC, error rate; at most 40
- * characters), the text wrapped at 40 columns (at blanks where a line has
+ * (frequency, identifier, reception time in UTC, error rate with one
+ * decimal, "100%" at the top; at most 40 characters), the text wrapped at 40 columns (at blanks where a line has
  * one, hard otherwise; the message's own line ends kept), and one empty
  * line.  Lines end in CR LF.  An identifier received with errors (anything
  * but [A-Z][A-Z][0-9][0-9], a '*' say) is not printed: the header shows
@@ -16,7 +16,8 @@
  * that is off or slow blocks nothing: call printer_pollfds/printer_service
  * from the main loop as for nmea_out.  A device that is gone is said once
  * and retried every 5 s; a message that does not fit the buffer is dropped
- * whole.  Whether to print at all ("printer-enabled") is the caller's.
+ * whole (printer_print says so; telling it is the caller's).  Whether to
+ * print at all ("printer-enabled") is the caller's too.
  */
 #ifndef NAVWATCH_PRINTER_H
 #define NAVWATCH_PRINTER_H

@@ -17,6 +17,12 @@ struct store {
 	store_limits limits;
 	// Prepared statements by their (static) text, made once.
 	std::map<const char *, sqlite3_stmt *> stmts;
+	// Messages per frequency as this handle last knew them (only the
+	// keeper's handle adds or removes messages), and an upper bound of the
+	// identifiers per frequency: the limits are checked without walking an
+	// index after every message.  Forgotten when a transaction fails.
+	std::map<int, int64_t> freq_count;
+	std::map<int, int64_t> ident_bound;
 	~store();
 };
 

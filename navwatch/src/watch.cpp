@@ -132,6 +132,8 @@ int watch_run(const watch_options &opts)
 	if (setup_outputs(&L) < 0)
 		return 1;
 	signal(SIGPIPE, SIG_IGN);
+	// A file size limit is met as a full disk: the write fails and is retried.
+	signal(SIGXFSZ, SIG_IGN);
 	signal(SIGTERM, on_stop);
 	signal(SIGINT, on_stop);
 	signal(SIGHUP, on_hup);
@@ -143,6 +145,8 @@ int watch_run(const watch_options &opts)
 		return 1;
 	}
 	store_prune(L.st, time(nullptr), &err);
+	// An alarm not reset before a restart sounds again.
+	L.out.alarm_again_at = time(nullptr);
 	L.status.address = o.server;
 #ifdef NAVWATCH_WEB
 	if (!o.web_listen.empty()) {

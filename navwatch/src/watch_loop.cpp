@@ -92,7 +92,8 @@ bool commit_held(loop_state *L)
 		say(LOG_NOTICE, "the store is writable again; " + std::to_string(done.size()) + " held message(s) stored");
 	L->store_failing = false;
 	for (size_t i = 0; i < done.size(); ++i)
-		emit_message(&L->out, L->st, &L->sel, done[i], L->pending[i].has_signal);
+		emit_message(&L->out, &L->sel, done[i], L->pending[i].has_signal);
+	emit_indication(&L->out, L->st, time(nullptr));
 	L->pending.clear();
 	return true;
 }
@@ -232,7 +233,8 @@ bool take_batch(loop_state *L)
 			say(LOG_NOTICE, "the store is writable again");
 		L->store_failing = false;
 		for (size_t i = 0; i < done.size(); ++i)
-			emit_message(&L->out, L->st, &L->sel, done[i], L->pending[i].has_signal);
+			emit_message(&L->out, &L->sel, done[i], L->pending[i].has_signal);
+		emit_indication(&L->out, L->st, time(nullptr));
 		L->pending.clear();
 	} else {
 		store_abort(L->st);

@@ -1,216 +1,14 @@
 // navwatch as a program: against a scripted server (faults, reconnects,
 // a burst cut by kill -9), against filefeed, restarts and settings.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <cstring>
-#include <deque>
-#include <map>
-#include <fstream>
-#include <functional>
-#include <mutex>
-#include <sstream>
-#include <thread>
+#include <algorithm>
+#include <filesystem>
 
-#include "run_program.h"
-#include "jsonl.h"
-#include "nmea.h"
-#include "store.h"
+#include "watch_support.h"
 
-namespace {
-
+using namespace watch_test;
 using namespace std::chrono;
-
-std::string temp_dir()
-{
-	char tmpl[] = "/tmp/navwatch-run-XXXXXX";
-	return mkdtemp(tmpl);
-}
-
-std::string slurp(const std::string &path)
-{
-	std::ifstream f(path, std::ios::binary);
-	std::stringstream ss;
-	ss << f.rdbuf();
-	return ss.str();
-}
-
-std::vector<std::string> lines_of(const std::string &text)
-{
-	std::vector<std::string> v;
-	std::istringstream is(text);
-	for (std::string l; std::getline(is, l);)
-		v.push_back(l);
-	return v;
-}
-
-// Waits (60 s at most) until pred holds.
-bool wait_for(const std::function<bool()> &pred)
-{
-	auto end = steady_clock::now() + seconds(60);
-	while (steady_clock::now() < end) {
-		if (pred())
-			return true;
-		std::this_thread::sleep_for(milliseconds(20));
-	}
-	return pred();
-}
-
-std::string daemon_reply(int freq, const std::string &id, const std::string &text, int n)
-{
-	return "GETMSG:\n" + std::to_string(freq) + "\nZCZC\n" + id + "\n" + text +
-	       "\nNNNN\nERROR:0.00\nSIGNAL:-80.00\nTIME:" + std::to_string(1700000000 + n) + "\n";
-}
-
-// A protocol server on loopback whose GETMSG replies come from a script.
-// An entry "<close>" closes the connection instead of replying, one ending
-// in "<cut>" sends its text and closes.  An exhausted script answers the
-// bare header.
-struct script_server {
-	int lfd = -1;
-	int port = 0;
-	std::mutex lock;
-	std::deque<std::string> script;
-	std::atomic<int> connections{0};
-	std::atomic<bool> stop{false};
-	std::thread th;
-
-	script_server()
-	{
-		lfd = socket(AF_INET, SOCK_STREAM, 0);
-		int one = 1;
-		setsockopt(lfd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-		sockaddr_in a{};
-		a.sin_family = AF_INET;
-		a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-		bind(lfd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-		socklen_t l = sizeof a;
-		getsockname(lfd, reinterpret_cast<sockaddr *>(&a), &l);
-		port = ntohs(a.sin_port);
-		listen(lfd, 4);
-		th = std::thread([this] { run(); });
-	}
-	~script_server()
-	{
-		stop = true;
-		th.join();
-		close(lfd);
-	}
-	void add(const std::string &r)
-	{
-		std::lock_guard<std::mutex> g(lock);
-		script.push_back(r);
-	}
-	size_t left()
-	{
-		std::lock_guard<std::mutex> g(lock);
-		return script.size();
-	}
-	void run()
-	{
-		while (!stop) {
-			pollfd p{lfd, POLLIN, 0};
-			if (poll(&p, 1, 50) <= 0)
-				continue;
-			int fd = accept(lfd, nullptr, nullptr);
-			if (fd < 0)
-				continue;
-			++connections;
-			serve(fd);
-			close(fd);
-		}
-	}
-	void serve(int fd)
-	{
-		char buf[1024];
-		while (!stop) {
-			pollfd p{fd, POLLIN, 0};
-			if (poll(&p, 1, 50) <= 0)
-				continue;
-			ssize_t n = recv(fd, buf, sizeof buf - 1, 0);
-			if (n <= 0)
-				return;
-			buf[n] = 0;
-			std::string reply;
-			if (strstr(buf, "GETMSG")) {
-				std::lock_guard<std::mutex> g(lock);
-				reply = "GETMSG:\n";
-				if (!script.empty()) {
-					reply = script.front();
-					script.pop_front();
-				}
-			} else if (strstr(buf, "GETSTATUS")) {
-				reply = "GETSTATUS:\nFREQ:490,ST:IDLE,DBM:-120.00\nFREQ:518,ST:RCV,DBM:-80.00\n";
-			}
-			if (reply == "<close>")
-				return;
-			bool cut = reply.size() >= 5 && reply.compare(reply.size() - 5, 5, "<cut>") == 0;
-			if (cut)
-				reply.resize(reply.size() - 5);
-			send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
-			if (cut)
-				return;
-		}
-	}
-};
-
-// navwatch in the foreground as a child process.
-struct watcher {
-	pid_t pid = -1;
-	std::string err_path;
-	watcher(const std::vector<std::string> &args, const std::string &err_file)
-	{
-		err_path = err_file;
-		pid = fork();
-		if (pid == 0) {
-			int fd = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-			dup2(fd, 2);
-			dup2(fd, 1);
-			std::vector<char *> argv;
-			static std::string bin = NAVWATCH_BIN;
-			argv.push_back(bin.data());
-			for (auto &a : args)
-				argv.push_back(const_cast<char *>(a.c_str()));
-			argv.push_back(nullptr);
-			execv(argv[0], argv.data());
-			_exit(127);
-		}
-	}
-	int stop(int sig = SIGTERM)
-	{
-		if (pid <= 0)
-			return -1;
-		kill(pid, sig);
-		int st = 0;
-		waitpid(pid, &st, 0);
-		pid = -1;
-		return st;
-	}
-	~watcher() { stop(SIGKILL); }
-	std::string log() const { return slurp(err_path); }
-};
-
-program_result view(const std::string &db, std::vector<std::string> args)
-{
-	args.insert(args.begin(), {NAVWATCH_BIN, "-D", db});
-	return run_program(args, "", 60);
-}
-
-void write_settings(const std::string &path, const std::string &stations518)
-{
-	std::ofstream(path) << "[general]\nalarm-sound-enabled=true\n[coast-stations]\nfilter-490=\nfilter-518="
-			    << stations518 << "\nfilter-4209=\n[message-filter]\nfilter-490=\nfilter-518=\nfilter-4209=\n";
-}
-
-} // namespace
 
 TEST(WatchRun, FaultyServerRestartAndSettings)
 {
@@ -313,6 +111,44 @@ TEST(WatchRun, KilledDuringBurstLosesNothingThatWasOutput)
 		++checked;
 	}
 	EXPECT_GE(checked, 300);
+	store_close(s);
+	system(("rm -rf " + dir).c_str());
+}
+
+TEST(WatchRun, FullDiskHoldsMessagesUntilWritable)
+{
+	// A file size limit stands in for a full disk: the store's writes fail
+	// once its files reach 160 KiB, until the limit is lifted.
+	std::string dir = temp_dir();
+	std::string db = dir + "/m.db", json = dir + "/m.jsonl";
+	script_server srv;
+	const int n = 120;
+	for (int i = 0; i < n; ++i)
+		srv.add(daemon_reply(518, "F" + std::string(1, 'A' + i % 20) + std::to_string(10 + i / 20),
+				     std::string(1500, 'A' + i % 26), i));
+	watcher w({"-f", "-S", "127.0.0.1:" + std::to_string(srv.port), "-c", dir + "/none.conf", "-D", db, "-J",
+		   json, "-i", "20"},
+		  dir + "/log.txt", 160 * 1024);
+	ASSERT_TRUE(wait_for([&] { return w.log().find("cannot write the store") != std::string::npos; })) << w.log();
+	size_t before = lines_of(slurp(json)).size();
+	EXPECT_LT(before, static_cast<size_t>(n));
+	// Nothing more is taken while messages are held.
+	size_t left = srv.left();
+	std::this_thread::sleep_for(milliseconds(300));
+	EXPECT_EQ(srv.left(), left);
+	rlimit r{RLIM_INFINITY, RLIM_INFINITY};
+	ASSERT_EQ(prlimit(w.pid, RLIMIT_FSIZE, &r, nullptr), 0);
+	ASSERT_TRUE(wait_for([&] { return lines_of(slurp(json)).size() >= static_cast<size_t>(n); })) << w.log();
+	EXPECT_EQ(w.stop(), 0);
+	std::string log = w.log();
+	EXPECT_EQ(log.find("cannot write the store"), log.rfind("cannot write the store")) << log; // said once
+	EXPECT_NE(log.find("writable again"), std::string::npos) << log;
+	std::string err;
+	store *s = store_open(db, STORE_OPEN_READONLY, &err);
+	ASSERT_NE(s, nullptr) << err;
+	store_query q;
+	q.all = true;
+	EXPECT_EQ(store_count(s, q, &err), n);
 	store_close(s);
 	system(("rm -rf " + dir).c_str());
 }
@@ -520,5 +356,35 @@ TEST(WatchRun, NrxOutputMatchesJsonAndNrmChangesSettings)
 	ASSERT_TRUE(wait_for([&] { return lines_of(slurp(json)).size() >= 3; })) << w.log();
 	EXPECT_NE(lines_of(slurp(json))[2].find("\"decision\":\"deselected\""), std::string::npos);
 	close(fd);
+	system(("rm -rf " + dir).c_str());
+}
+
+TEST(WatchRun, DetachesUnlessForeground)
+{
+	std::string dir = temp_dir();
+	std::string json = dir + "/m.jsonl";
+	script_server srv;
+	srv.add(daemon_reply(518, "FA01", "DETACHED", 1));
+	// Relative paths still name the same files once it has left the folder.
+	program_result r = run_program({NAVWATCH_BIN, "-S", "127.0.0.1:" + std::to_string(srv.port), "-c", "none.conf",
+					"-D", "m.db", "-J", "m.jsonl", "-i", "20"},
+				       dir, 60);
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_FALSE(r.timed_out);
+	EXPECT_TRUE(wait_for([&] { return lines_of(slurp(json)).size() == 1; }));
+	// The detached keeper is found by its store's path and ended.
+	pid_t found = -1;
+	for (int tries = 0; tries < 100 && found < 0; ++tries)
+		for (const auto &e : std::filesystem::directory_iterator("/proc")) {
+			std::string cmd = slurp(e.path().string() + "/cmdline");
+			std::replace(cmd.begin(), cmd.end(), '\0', ' ');
+			std::error_code ec;
+			if (cmd.find(NAVWATCH_BIN) == 0 && cmd.find(std::to_string(srv.port)) != std::string::npos &&
+			    std::filesystem::equivalent(e.path() / "cwd", "/", ec))
+				found = atoi(e.path().filename().c_str());
+		}
+	ASSERT_GT(found, 0);
+	EXPECT_TRUE(std::filesystem::exists(dir + "/m.db"));
+	kill(found, SIGTERM);
 	system(("rm -rf " + dir).c_str());
 }
