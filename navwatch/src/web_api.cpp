@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "web_json.h"
+#include "web_selections.h"
 
 using nlohmann::json;
 
@@ -26,6 +27,18 @@ struct web_api {
 			store_close(s);
 	}
 };
+
+void web_answer(web_response *res, int status, const json &j)
+{
+	res->status = status;
+	res->type = "application/json";
+	res->body = web_dump(j);
+}
+
+void web_fail(web_response *res, int status, const std::string &why)
+{
+	web_answer(res, status, json { { "error", why } });
+}
 
 namespace {
 
@@ -60,18 +73,6 @@ private:
 	store *s_ = nullptr;
 };
 
-void answer(web_response *res, int status, const json &j)
-{
-	res->status = status;
-	res->type = "application/json";
-	res->body = web_dump(j);
-}
-
-void fail(web_response *res, int status, const std::string &why)
-{
-	answer(res, status, json { { "error", why } });
-}
-
 // A decimal integer within [lo, hi]; false for anything else.
 bool to_int(const std::string &s, int64_t lo, int64_t hi, int64_t *v)
 {
@@ -101,42 +102,42 @@ void list_messages(web_api *api, const web_request &req, web_response *res)
 	for (const auto &[key, value] : req.args) {
 		if (key == "freq") {
 			if (!to_int(value, 0, 9999, &v) || !valid_freq(v))
-				return fail(res, 400, "freq is 490, 518 or 4209");
+				return web_fail(res, 400, "freq is 490, 518 or 4209");
 			q.freq = static_cast<int>(v);
 		} else if (key == "station" || key == "type") {
 			if (value.size() > 26 || !letters_in(value, "ABCDEFGHIJKLMNOPQRSTUVWXYZ"))
-				return fail(res, 400, key + " is one or more capital letters");
+				return web_fail(res, 400, key + " is one or more capital letters");
 			(key == "station" ? q.stations : q.types) = value;
 		} else if (key == "q") {
 			if (value.size() > 100)
-				return fail(res, 400, "q is at most 100 characters");
+				return web_fail(res, 400, "q is at most 100 characters");
 			q.text = value;
 		} else if (key == "before") {
 			if (!to_int(value, 1, INT64_MAX, &v))
-				return fail(res, 400, "before is a message id");
+				return web_fail(res, 400, "before is a message id");
 			q.before_id = v;
 		} else if (key == "limit") {
 			if (!to_int(value, 1, 200, &v))
-				return fail(res, 400, "limit is 1 to 200");
+				return web_fail(res, 400, "limit is 1 to 200");
 			q.limit = static_cast<int>(v);
 		} else if (key == "all" || key == "unread" || key == "alarm" || key == "kept") {
 			if (value != "0" && value != "1")
-				return fail(res, 400, key + " is 0 or 1");
+				return web_fail(res, 400, key + " is 0 or 1");
 			bool on = value == "1";
 			(key == "all" ? q.all : key == "unread" ? q.unread_only
 				  : key == "alarm" ? q.alarm_only : q.kept_only) = on;
 		} else {
-			return fail(res, 400, "unknown argument " + key.substr(0, 40));
+			return web_fail(res, 400, "unknown argument " + key.substr(0, 40));
 		}
 	}
 	std::string err;
 	borrowed_store s(api, &err);
 	if (!s.get())
-		return fail(res, 500, err);
+		return web_fail(res, 500, err);
 	std::vector<stored_msg> msgs;
 	int64_t total = store_count(s.get(), q, &err);
 	if (total < 0 || store_list(s.get(), q, &msgs, &err) < 0)
-		return fail(res, 500, err);
+		return web_fail(res, 500, err);
 	json list = json::array();
 	for (const stored_msg &m : msgs)
 		list.push_back(web_message_json(m, false));
@@ -144,7 +145,7 @@ void list_messages(web_api *api, const web_request &req, web_response *res)
 	// Keyset paging: the next page holds the ids below the last one.
 	out["next_before"] = static_cast<int>(msgs.size()) == q.limit && !msgs.empty()
 		? json(msgs.back().id) : json(nullptr);
-	answer(res, 200, out);
+	web_answer(res, 200, out);
 }
 
 void one_message(web_api *api, int64_t id, web_response *res)
@@ -152,18 +153,18 @@ void one_message(web_api *api, int64_t id, web_response *res)
 	std::string err;
 	borrowed_store s(api, &err);
 	if (!s.get())
-		return fail(res, 500, err);
+		return web_fail(res, 500, err);
 	stored_msg m;
 	std::vector<stored_msg> copies;
 	int rc = store_get(s.get(), id, &m, &copies, &err);
 	if (rc == 1)
-		return fail(res, 404, "no message " + std::to_string(id));
+		return web_fail(res, 404, "no message " + std::to_string(id));
 	if (rc < 0)
-		return fail(res, 500, err);
+		return web_fail(res, 500, err);
 	json c = json::array();
 	for (const stored_msg &x : copies)
 		c.push_back(web_message_json(x, true));
-	answer(res, 200, json { { "message", web_message_json(m, true) }, { "copies", c } });
+	web_answer(res, 200, json { { "message", web_message_json(m, true) }, { "copies", c } });
 }
 
 // The JSON object of a change, or a discarded value after answering 400.
@@ -171,7 +172,7 @@ json body_object(const web_request &req, web_response *res)
 {
 	json j = json::parse(req.body, nullptr, false);
 	if (j.is_discarded() || !j.is_object()) {
-		fail(res, 400, "the body must be a JSON object");
+		web_fail(res, 400, "the body must be a JSON object");
 		return json(json::value_t::discarded);
 	}
 	return j;
@@ -186,20 +187,20 @@ void change_message(web_api *api, int64_t id, const std::string &what, const web
 	bool keep = false;
 	if (what == "keep") {
 		if (!j.contains("keep") || !j["keep"].is_boolean())
-			return fail(res, 400, "keep is true or false");
+			return web_fail(res, 400, "keep is true or false");
 		keep = j["keep"].get<bool>();
 	}
 	std::string err;
 	borrowed_store s(api, &err);
 	if (!s.get())
-		return fail(res, 500, err);
+		return web_fail(res, 500, err);
 	int rc = what == "keep" ? store_keep(s.get(), id, keep, &err) : store_mark_read(s.get(), id, &err);
 	if (rc == 1)
-		return fail(res, 404, "no message " + std::to_string(id));
+		return web_fail(res, 404, "no message " + std::to_string(id));
 	if (rc == -2)
-		return fail(res, 409, err);
+		return web_fail(res, 409, err);
 	if (rc < 0)
-		return fail(res, 500, err);
+		return web_fail(res, 500, err);
 	one_message(api, id, res);
 }
 
@@ -211,19 +212,19 @@ void acknowledge(web_api *api, const web_request &req, web_response *res)
 	int64_t id = 0;
 	if (j.contains("id")) {
 		if (!j["id"].is_number_integer() || j["id"].get<int64_t>() < 1)
-			return fail(res, 400, "id is a message id");
+			return web_fail(res, 400, "id is a message id");
 		id = j["id"].get<int64_t>();
 	}
 	std::string err;
 	borrowed_store s(api, &err);
 	if (!s.get())
-		return fail(res, 500, err);
+		return web_fail(res, 500, err);
 	int rc = store_ack_alarm(s.get(), id, &err);
 	if (rc == 1)
-		return fail(res, 404, "no message " + std::to_string(id));
+		return web_fail(res, 404, "no message " + std::to_string(id));
 	if (rc < 0)
-		return fail(res, 500, err);
-	answer(res, 200, json { { "acknowledged", id == 0 ? json("all") : json(id) } });
+		return web_fail(res, 500, err);
+	web_answer(res, 200, json { { "acknowledged", id == 0 ? json("all") : json(id) } });
 }
 
 void status(web_api *api, const web_request &req, web_response *res)
@@ -231,14 +232,14 @@ void status(web_api *api, const web_request &req, web_response *res)
 	std::string err;
 	borrowed_store s(api, &err);
 	if (!s.get())
-		return fail(res, 500, err);
+		return web_fail(res, 500, err);
 	store_counts c;
 	store_query q;
 	q.alarm_only = true;
 	q.limit = 20;
 	std::vector<stored_msg> alarms;
 	if (store_get_counts(s.get(), now(), &c, &err) < 0 || store_list(s.get(), q, &alarms, &err) < 0)
-		return fail(res, 500, err);
+		return web_fail(res, 500, err);
 	json a = json::array();
 	for (const stored_msg &m : alarms)
 		a.push_back(web_message_json(m, false));
@@ -262,72 +263,7 @@ void status(web_api *api, const web_request &req, web_response *res)
 		t = api->last_taken_time;
 	}
 	out["last_taken"] = t ? json(web_iso_time(t)) : json(nullptr);
-	answer(res, 200, out);
-}
-
-json selection_json(const freq_selection &f)
-{
-	std::string stations, types, fixed = web_fixed_types(f.freq);
-	// On the page a letter is "on" when its messages are shown: not listed.
-	for (const char *p = web_station_letters(); *p; p++)
-		if (f.stations[*p - 'A'] != 1)
-			stations += *p;
-	for (const char *p = web_type_letters(); *p; p++)
-		if (f.types[*p - 'A'] != 1 || fixed.find(*p) != std::string::npos)
-			types += *p;
-	return { { "freq", f.freq }, { "stations", stations }, { "types", types }, { "fixed_types", fixed } };
-}
-
-void get_selections(web_api *api, web_response *res)
-{
-	json list = json::array();
-	for (const freq_selection &f : api->ctx.get_selections())
-		list.push_back(selection_json(f));
-	json names = json::object();
-	for (const char *p = web_type_letters(); *p; p++)
-		names[std::string(1, *p)] = web_type_name(*p);
-	answer(res, 200, json { { "selections", list }, { "station_letters", web_station_letters() },
-				{ "type_letters", web_type_letters() }, { "type_names", names } });
-}
-
-void set_selections(web_api *api, const web_request &req, web_response *res)
-{
-	json j = body_object(req, res);
-	if (j.is_discarded())
-		return;
-	if (!j.contains("freq") || !j["freq"].is_number_integer() || !valid_freq(j["freq"].get<int64_t>()))
-		return fail(res, 400, "freq is 490, 518 or 4209");
-	int freq = j["freq"].get<int>();
-	for (const char *key : { "stations", "types" })
-		if (j.contains(key) && (!j[key].is_string() || j[key].get<std::string>().size() > 26 ||
-					!letters_in(j[key].get<std::string>(),
-						    key[0] == 's' ? web_station_letters() : web_type_letters())))
-			return fail(res, 400, std::string(key) + " is a string of selectable letters");
-	freq_selection sel;
-	bool found = false;
-	for (const freq_selection &f : api->ctx.get_selections())
-		if (f.freq == freq) {
-			sel = f;
-			found = true;
-		}
-	if (!found)
-		sel.freq = freq;
-	std::string fixed = web_fixed_types(freq);
-	if (j.contains("stations")) {
-		std::string on = j["stations"].get<std::string>();
-		for (const char *p = web_station_letters(); *p; p++)
-			sel.stations[*p - 'A'] = on.find(*p) == std::string::npos ? 1 : 0;
-	}
-	if (j.contains("types")) {
-		std::string on = j["types"].get<std::string>();
-		for (const char *p = web_type_letters(); *p; p++)
-			sel.types[*p - 'A'] = on.find(*p) == std::string::npos &&
-				fixed.find(*p) == std::string::npos ? 1 : 0;
-	}
-	std::string err;
-	if (api->ctx.set_selections(sel, &err) < 0)
-		return fail(res, 500, err);
-	get_selections(api, res);
+	web_answer(res, 200, out);
 }
 
 } // namespace
@@ -356,11 +292,11 @@ void web_api_handle(web_api *api, const web_request &req, web_response *res)
 	bool change = req.method == "POST" || req.method == "PUT";
 	// What a path allows: reading, changing, or (for a message) both.
 	auto wrong_method = [&](bool for_change) {
-		fail(res, 400, for_change ? "changes are made with POST or PUT" : "this is read with GET");
+		web_fail(res, 400, for_change ? "changes are made with POST or PUT" : "this is read with GET");
 	};
 	auto may_change = [&]() {
 		if (!req.may_write)
-			fail(res, 403, "changes are not accepted from this address");
+			web_fail(res, 403, "changes are not accepted from this address");
 		return req.may_write;
 	};
 	if (p == "/api/messages") {
@@ -372,8 +308,13 @@ void web_api_handle(web_api *api, const web_request &req, web_response *res)
 		return change ? (may_change() ? acknowledge(api, req, res) : void()) : wrong_method(true);
 	if (p == "/api/selections") {
 		if (read)
-			return get_selections(api, res);
-		return change ? (may_change() ? set_selections(api, req, res) : void()) : wrong_method(true);
+			return web_selections_get(api->ctx, res);
+		if (!change)
+			return wrong_method(true);
+		if (!may_change())
+			return;
+		json j = body_object(req, res);
+		return j.is_discarded() ? void() : web_selections_set(api->ctx, j, res);
 	}
 	const std::string prefix = "/api/messages/";
 	if (p.compare(0, prefix.size(), prefix) == 0) {
@@ -386,11 +327,11 @@ void web_api_handle(web_api *api, const web_request &req, web_response *res)
 		}
 		int64_t id = 0;
 		if (!to_int(rest, 1, INT64_MAX, &id) || (what != "" && what != "read" && what != "keep"))
-			return fail(res, 404, "no such resource");
+			return web_fail(res, 404, "no such resource");
 		if (what.empty())
 			return read ? one_message(api, id, res) : wrong_method(false);
 		return change ? (may_change() ? change_message(api, id, what, req, res) : void())
 			      : wrong_method(true);
 	}
-	fail(res, 404, "no such resource");
+	web_fail(res, 404, "no such resource");
 }

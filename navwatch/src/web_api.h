@@ -10,6 +10,8 @@
 #ifndef NAVWATCH_WEB_API_H
 #define NAVWATCH_WEB_API_H
 
+#include <nlohmann/json.hpp>
+
 #include <map>
 #include <memory>
 #include <string>
@@ -35,6 +37,9 @@ struct web_api;
 // Null with the reason in *err when the store does not open.
 std::unique_ptr<web_api, void (*)(web_api *)> web_api_new(const web_context &ctx, std::string *err);
 void web_api_handle(web_api *api, const web_request &req, web_response *res);
+// For the API's modules: a JSON answer, and a failure {"error": why}.
+void web_answer(web_response *res, int status, const nlohmann::json &j);
+void web_fail(web_response *res, int status, const std::string &why);
 // Remembers the newest message navwatch committed (for the status).
 void web_api_taken(web_api *api, const stored_msg &m);
 

@@ -273,6 +273,7 @@ async function acknowledge() {
   }
   poll();
   if (state.view === 'list') loadList(false);
+  if (state.view === 'msg') loadMessage(state.msgId);
 }
 
 // ---- selections ----
