@@ -379,7 +379,9 @@ TEST(WatchRun, DetachesUnlessForeground)
 			std::string cmd = slurp(e.path().string() + "/cmdline");
 			std::replace(cmd.begin(), cmd.end(), '\0', ' ');
 			std::error_code ec;
-			if (cmd.find(NAVWATCH_BIN) == 0 && cmd.find(std::to_string(srv.port)) != std::string::npos &&
+			// (Under emulation the command line starts with the emulator.)
+			if (cmd.find(NAVWATCH_BIN) != std::string::npos &&
+			    cmd.find(std::to_string(srv.port)) != std::string::npos &&
 			    std::filesystem::equivalent(e.path() / "cwd", "/", ec))
 				found = atoi(e.path().filename().c_str());
 		}

@@ -67,7 +67,7 @@ wait_port
 t navclient "$bin/navclient" -p 9968 -T 120 -i 200 poll 1
 wait $sk
 echo "== navwatch keeps skerrin's messages, detached, then lists them"
-printf '[general]\nalarm-sound-enabled=true\n' >watch.conf
+cp "$1/jffs2/tovane.conf" watch.conf	# the default settings
 env QEMU_LOG_FILENAME="$logs/trace.skerrin.%d" \
 	"$bin/skerrin" -f -i rec.raw -s 100 >skerrin-watch.log 2>&1 &
 sk=$!

@@ -31,7 +31,7 @@ host_program() {	# program [path in the root]
 }
 host_program /usr/bin/qemu-arm
 host_program "$(command -v dash)" /bin/sh
-for p in killall basename sleep mkfifo test; do
+for p in killall basename sleep mkfifo; do
 	host_program "$(command -v $p)" "/bin/$p"
 done
 $sudo mknod -m 666 "$root/dev/null" c 1 3

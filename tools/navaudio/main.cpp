@@ -6,9 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "navaudio.h"
+#include "output.h"
 #include "number_arg.h"
 
 namespace {
@@ -43,124 +42,18 @@ constexpr long kBlock = 4096;
 // From a stream that cannot be read twice the centre is looked for in
 // its first seconds.
 constexpr double kStreamAnalysisSeconds = 20.0;
-constexpr double kProgressFromSeconds = 60.0;
+constexpr double kProgressFromSeconds = 60.0; // the centre search says it is looking
 
-[[noreturn]] void fail(const std::string &msg);
+streamconv::Output g_out;
 
-std::string minutes(double s)
-{
-	char buf[64];
-	if (s < 120)
-		snprintf(buf, sizeof buf, "%.0f s", s);
-	else
-		snprintf(buf, sizeof buf, "%.1f min", s / 60);
-	return buf;
-}
-
-// ----------------------------------------------------------------- output
-
-// The temporary output, removed when a signal ends the program.
-char g_temp[PATH_MAX];
-
-void on_signal(int sig)
-{
-	if (g_temp[0])
-		unlink(g_temp);
-	signal(sig, SIG_DFL);
-	raise(sig);
-}
-
-// A regular output file is written under a temporary name beside it and
-// renamed when complete, so that no partial stream passes for a whole one.
-// Standard output, devices and pipes are written as they are.
-struct Output {
-	FILE *f = nullptr;
-	std::string path, temp;
-
-	void open(const std::string &p)
-	{
-		path = p;
-		if (p == "-") {
-			if (isatty(STDOUT_FILENO))
-				fail("will not write binary samples to a terminal: give -o file or redirect the output");
-			f = stdout;
-			return;
-		}
-		struct stat st;
-		if (stat(p.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-			f = fopen(p.c_str(), "wb");
-			if (!f)
-				fail("cannot write " + p + ": " + strerror(errno));
-			return;
-		}
-		const size_t slash = p.rfind('/');
-		const std::string dir = slash == std::string::npos ? "" : p.substr(0, slash + 1);
-		const std::string base = slash == std::string::npos ? p : p.substr(slash + 1);
-		temp = dir + "." + base + ".XXXXXX";
-		if (temp.size() >= sizeof g_temp)
-			fail("output name too long: " + p);
-		std::vector<char> name(temp.begin(), temp.end());
-		name.push_back('\0');
-		int fd = mkstemp(name.data());
-		if (fd < 0)
-			fail("cannot create " + p + ": " + strerror(errno));
-		temp = name.data();
-		memcpy(g_temp, temp.c_str(), temp.size() + 1);
-		const mode_t mask = umask(0);
-		umask(mask);
-		fchmod(fd, 0666 & ~mask);
-		f = fdopen(fd, "wb");
-		if (!f) {
-			close(fd);
-			discard();
-			fail("cannot create " + p + ": " + strerror(errno));
-		}
-	}
-
-	void write(const std::vector<unsigned char> &bytes, bool live)
-	{
-		if (!bytes.empty() && fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
-			fail("cannot write " + (path == "-" ? std::string("standard output") : path) + ": " +
-			     strerror(errno));
-		// A pipe to the daemon gets the frames as they are made.
-		if (live && fflush(f) != 0)
-			fail("cannot write " + (path == "-" ? std::string("standard output") : path) + ": " +
-			     strerror(errno));
-	}
-
-	void commit()
-	{
-		if (fflush(f) != 0 || (f != stdout && fclose(f) != 0)) {
-			f = nullptr;
-			fail("cannot write " + path + ": " + strerror(errno));
-		}
-		f = nullptr;
-		if (!temp.empty()) {
-			if (rename(temp.c_str(), path.c_str()) != 0)
-				fail("cannot write " + path + ": " + strerror(errno));
-			temp.clear();
-			g_temp[0] = '\0';
-		}
-	}
-
-	void discard()
-	{
-		if (!temp.empty()) {
-			unlink(temp.c_str());
-			temp.clear();
-			g_temp[0] = '\0';
-		}
-	}
-};
-
-Output g_out;
-
-void fail(const std::string &msg)
+[[noreturn]] void fail(const std::string &msg)
 {
 	g_out.discard();
 	fprintf(stderr, "navaudio: %s\n", msg.c_str());
 	exit(1);
 }
+
+using streamconv::minutes;
 
 // ------------------------------------------------------------------ input
 
@@ -372,11 +265,6 @@ int main(int argc, char **argv)
 	if (!encoding.empty() && pick != 1)
 		fail("headerless input has one channel: -C does not apply");
 
-	signal(SIGINT, on_signal);
-	signal(SIGTERM, on_signal);
-	signal(SIGHUP, on_signal);
-	signal(SIGPIPE, on_signal);
-
 	std::unique_ptr<Input> in;
 	if (!encoding.empty())
 		in = std::make_unique<RawInput>(in_path, raw_rate);
@@ -427,30 +315,24 @@ int main(int argc, char **argv)
 	navaudio::Converter conv(s);
 	if (!conv.error().empty())
 		fail(conv.error());
-	g_out.open(out_path);
-	const bool live_out = out_path == "-" || g_out.temp.empty();
+	std::string oerr = g_out.open(out_path);
+	if (!oerr.empty())
+		fail(oerr);
 
 	std::vector<unsigned char> bytes;
 	long long got_total = 0;
-	double next_report = total_s > kProgressFromSeconds ? total_s / 10 : 600.0;
+	streamconv::Progress progress("navaudio", total_s);
+	auto write = [&] {
+		std::string werr = g_out.write(bytes);
+		if (!werr.empty())
+			fail(werr);
+	};
 	auto feed = [&](const float *x, size_t n) {
 		bytes.clear();
 		conv.push(x, n, bytes);
-		g_out.write(bytes, live_out);
+		write();
 		got_total += static_cast<long long>(n);
-		const double done_s = static_cast<double>(got_total) / s.in_rate;
-		if (done_s >= next_report) {
-			if (total_s > kProgressFromSeconds) {
-				fprintf(stderr, "navaudio: %.0f%% (%s of %s)\n", 100 * done_s / total_s,
-					minutes(done_s).c_str(), minutes(total_s).c_str());
-				next_report += total_s / 10;
-			} else if (total_s < 0) {
-				fprintf(stderr, "navaudio: %s of audio converted\n", minutes(done_s).c_str());
-				next_report += 600.0;
-			} else {
-				next_report = 1e300;
-			}
-		}
+		progress.update(static_cast<double>(got_total) / s.in_rate);
 	};
 	for (size_t k = 0; k < held.size(); k += kBlock)
 		feed(held.data() + k, std::min<size_t>(kBlock, held.size() - k));
@@ -467,8 +349,10 @@ int main(int argc, char **argv)
 		fail(in->name + " holds no audio");
 	bytes.clear();
 	conv.finish(bytes);
-	g_out.write(bytes, live_out);
-	g_out.commit();
+	write();
+	oerr = g_out.commit();
+	if (!oerr.empty())
+		fail(oerr);
 	fprintf(stderr, "navaudio: %s of audio at %g Hz, %llu frames at %g per second, signal on channel %d\n",
 		minutes(static_cast<double>(got_total) / s.in_rate).c_str(), s.in_rate,
 		static_cast<unsigned long long>(conv.frames()), s.frame_rate, s.channel);

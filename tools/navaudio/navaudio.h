@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "framer.h"
 #include "stream_format.h"
 
 namespace navaudio {
@@ -30,7 +31,7 @@ constexpr double kHighestCentre = 3000.0;
 constexpr int kChannels = 3;
 // Mean absolute value of each component that the daemon's gain regulation
 // aims at.
-constexpr double kTargetLevel = 500.0;
+constexpr double kTargetLevel = streamconv::kTargetLevel;
 
 struct Settings {
 	double in_rate = 48000.0;  // audio samples per second
