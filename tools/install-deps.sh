@@ -8,8 +8,8 @@ pkgs=(build-essential cmake pkg-config libglib2.0-dev googletest libgtest-dev
       libsndfile1-dev libsoxr-dev libfftw3-dev nlohmann-json3-dev
       # navwatch's message store
       libsqlite3-dev
-      # navwatch's web page: HTTP server, JSON; its browser test
-      libmicrohttpd-dev nlohmann-json3-dev chromium chromium-driver python3-selenium
+      # navwatch's web page (its JSON is nlohmann's, above) and its browser test
+      libmicrohttpd-dev chromium chromium-driver python3-selenium
       "$@")
 missing=()
 for p in "${pkgs[@]}"; do

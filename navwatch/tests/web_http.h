@@ -20,14 +20,19 @@ struct http_reply {
 	std::string body;
 };
 
-// A connected socket from `from` to 127.0.0.1:port, or -1.
-inline int http_connect(int port, const char *from = "127.0.0.1")
+// A connected socket from `from` to 127.0.0.1:port, or -1.  A local port
+// above the kernel's ephemeral range (61000 and up) keeps many connections
+// from taking ports that other tests, running beside, were just given.
+inline int http_connect(int port, const char *from = "127.0.0.1", int local_port = 0)
 {
 	int fd = socket(AF_INET, SOCK_STREAM, 0);
 	if (fd < 0)
 		return -1;
+	int on = 1;
+	setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
 	sockaddr_in a {};
 	a.sin_family = AF_INET;
+	a.sin_port = htons(static_cast<uint16_t>(local_port));
 	inet_pton(AF_INET, from, &a.sin_addr);
 	if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
 		close(fd);

@@ -139,13 +139,14 @@ TEST_F(WebServerTest, StaysUpUnderAbuseWhileMessagesAreKept)
 	// others that send half a request and stop.
 	std::vector<int> fds;
 	for (int i = 0; i < 1000; i++) {
-		int fd = http_connect(port, "127.0.0.3");
+		int fd = http_connect(port, "127.0.0.3", 61000 + i);
 		if (fd >= 0)
 			fds.push_back(fd);
 	}
+	EXPECT_GE(fds.size(), 900u);
 	for (int i = 0; i < 40; i++) {
 		std::string from = "127.0.1." + std::to_string(i + 1);
-		int fd = http_connect(port, from.c_str());
+		int fd = http_connect(port, from.c_str(), 62000 + i);
 		if (fd >= 0) {
 			send(fd, "GET / HTTP/1.1\r\nHost: x\r\nX-Slow: ", 33, MSG_NOSIGNAL);
 			fds.push_back(fd);
