@@ -7,7 +7,7 @@
 # recording is decoded a second time with the enhanced chain (-A), which
 # reads it.  Last, navwatch keeps the messages of a second recording as
 # skerrin decodes it: a repeat is suppressed and a type D message raises
-# the alarm.
+# the alarm; its web page (-H) shows them live.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/install-deps.sh"
@@ -74,20 +74,36 @@ watchrec="$out/watch.raw"
 	-k 1 -m "$demo/watch-518.txt" -n 10 \
 	-o "$watchrec" 2>&1 | tail -1
 cp "$build/settings/tovane.conf" "$out/tovane.conf"
+# navwatch's web page, on this machine only (-H port alone would serve every
+# interface; changes are taken from loopback unless -W allows others).
+webport=""
+for p in 8080 18080 28080 38080; do
+	if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
+		webport=$p
+		break
+	fi
+done
+[ -n "$webport" ] || { echo "no free port for the web page"; exit 1; }
 rm -f "$out/navtex.db" "$out/navtex.db-wal" "$out/navtex.db-shm" "$out/messages.jsonl" "$out/alarm.log"
 "$build/navwatch/navwatch" -f -S "127.0.0.1:$port" -c "$out/tovane.conf" -D "$out/navtex.db" \
-	-J "$out/messages.jsonl" -i 50 \
+	-J "$out/messages.jsonl" -i 50 -H "127.0.0.1:$webport" \
 	-a "echo \"ALARM: \$NAVWATCH_ID on \$NAVWATCH_FREQ kHz\" >>'$out/alarm.log'" \
 	2>"$out/navwatch.log" &
 watcher=$!
 trap 'kill $watcher 2>/dev/null || true' EXIT
 echo "   skerrin decodes $watchrec at ten times real time; navwatch takes each message"
+echo "   The web page, live while it runs: http://127.0.0.1:$webport/"
 "$build/skerrin/skerrin" -f -i "$watchrec" -p "$port" -s 100 >"$out/skerrin-watch.log" 2>&1
 # The last message is taken within a poll interval of being queued.
 for _ in $(seq 50); do
 	[ "$(wc -l <"$out/messages.jsonl" 2>/dev/null || echo 0)" -ge 5 ] && break
 	sleep 0.1
 done
+if [ -t 0 ]; then
+	echo
+	echo "== The web page: http://127.0.0.1:$webport/ (alarm, messages, status, selections)"
+	read -r -p "   Press Enter to stop navwatch and go on. " _
+fi
 kill $watcher
 wait $watcher || true
 trap - EXIT

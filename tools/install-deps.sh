@@ -7,7 +7,10 @@ pkgs=(build-essential cmake pkg-config libglib2.0-dev googletest libgtest-dev
       # navaudio, navsdr and navsynth's audio output (PC only)
       libsndfile1-dev libsoxr-dev libfftw3-dev nlohmann-json3-dev
       # navwatch's message store
-      libsqlite3-dev "$@")
+      libsqlite3-dev
+      # navwatch's web page (its JSON is nlohmann's, above) and its browser test
+      libmicrohttpd-dev chromium chromium-driver python3-selenium
+      "$@")
 missing=()
 for p in "${pkgs[@]}"; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

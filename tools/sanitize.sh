@@ -2,8 +2,9 @@
 # Sanitizer builds:
 #  - build-asan: the whole project with AddressSanitizer and
 #    UndefinedBehaviorSanitizer, every test run;
-#  - build-tsan: the two-thread decoder daemon and the threaded simulator
-#    with ThreadSanitizer, their tests run.
+#  - build-tsan: the two-thread decoder daemon, the threaded simulator and
+#    navwatch's web page (its server threads) with ThreadSanitizer, their
+#    tests run.
 # Extra arguments go to ctest of the ASan build.
 #   SANITIZE_ONLY=asan|tsan   run one half only
 set -euo pipefail
@@ -35,7 +36,8 @@ if [ "$only" != asan ]; then
 	wanted=()
 	for t in $available; do
 		case "$t" in
-		skerrin_tests | skerrin_*_tests | feedmock_tests | feedmock_*_tests) wanted+=("$t") ;;
+		skerrin_tests | skerrin_*_tests | feedmock_tests | feedmock_*_tests | navwatch_web_tests)
+			wanted+=("$t") ;;
 		esac
 	done
 	if [ ${#wanted[@]} -eq 0 ]; then

@@ -9,6 +9,7 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 
 "$top/tools/install-deps.sh" crossbuild-essential-armel qemu-user file python3 psmisc
 "$top/tools/cross/make-sysroot.sh"
+"$top/tools/cross/build-microhttpd.sh"
 "$top/tools/cross/binfmt-arm.sh"
 
 build="${ARM_BUILD_DIR:-$top/build-arm}"

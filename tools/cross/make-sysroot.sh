@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Unpacks the armel packages of GLib, SQLite, GoogleTest and Google
-# Benchmark (with their dependencies) into a sysroot for the cross build.  Usage:
+# Unpacks the armel packages of GLib, SQLite, GoogleTest and Google Benchmark
+# (with their dependencies) into a sysroot for the cross build; the web
+# page's HTTP library is built from source by build-microhttpd.sh.  Usage:
 #   make-sysroot.sh [sysroot-dir]     (default: out/armel-sysroot)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -9,10 +10,14 @@ pkgs=(libglib2.0-0 libglib2.0-dev libpcre2-8-0 libpcre2-16-0 libpcre2-32-0
       libpcre2-posix3 libpcre2-dev libffi8 libffi-dev zlib1g zlib1g-dev libmount1
       libmount-dev libblkid1 libblkid-dev libselinux1 libselinux1-dev libsepol2
       libsepol-dev libgtest-dev libgmock-dev libbenchmark-dev libbenchmark1debian
+      # navwatch's store
       libsqlite3-0 libsqlite3-dev)
+# Architecture-independent: the JSON header library of navwatch's web page.
+all_pkgs=(nlohmann-json3-dev)
 
-# A sysroot made before SQLite was needed is made again.
-if [ -f "$root/.complete" ] && [ -f "$root/usr/include/sqlite3.h" ]; then
+# A sysroot made before SQLite and the JSON header were needed is made again.
+if [ -f "$root/.complete" ] && [ -f "$root/usr/include/sqlite3.h" ] &&
+   [ -f "$root/usr/include/nlohmann/json.hpp" ]; then
 	echo "armel sysroot already in $root"
 	exit 0
 fi
@@ -27,6 +32,7 @@ trap 'rm -rf "$dl"' EXIT
 chmod 755 "$dl"
 args=()
 for p in "${pkgs[@]}"; do args+=("$p:armel"); done
+args+=("${all_pkgs[@]}")
 (cd "$dl" && apt-get download -qq "${args[@]}") || {
 	# The package index may predate the armel architecture: refresh once.
 	$sudo apt-get update -qq

@@ -34,7 +34,10 @@ FALLBACK = {
     ("*", "rseq"): "glibc 2.36 thread start-up: no restartable sequences, nothing else changes",
     ("*", "futex_time64"): "GLib 2.74's mutexes and glibc 2.36's waits fall back to futex (240)",
     ("navclient", "socket+SOCK_CLOEXEC"): "common/client.cpp: on EINVAL a plain socket, then FD_CLOEXEC",
-    ("navwatch", "socket+SOCK_CLOEXEC"): "common/client.cpp: on EINVAL a plain socket, then FD_CLOEXEC",
+    ("navwatch", "socket+SOCK_CLOEXEC"): "common/client.cpp and libmicrohttpd's listening socket:"
+                                         " on EINVAL a plain socket, then FD_CLOEXEC",
+    ("navwatch", "futex+FUTEX_CLOCK_REALTIME"): "glibc's pthread_join at the web page's stop; navwatch"
+                                                " asks the kernel first and, on ENOSYS, does not join",
 }
 
 

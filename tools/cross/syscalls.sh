@@ -94,6 +94,38 @@ for i in 1 2 3; do t navclient "$bin/navclient" -p 9968 status >/dev/null; done
 t navclient "$bin/navclient" -p 9968 getmsg	# after three status requests
 kill $ff
 wait $ff || true
+echo "== navwatch keeps filefeed's messages and serves its web page"
+printf '518\nZCZC ED01\nMAYDAY\nNNNN\n' >navtexMsg.txt
+env QEMU_LOG_FILENAME="$logs/trace.filefeed.%d" "$bin/filefeed" -i 0 >filefeed-web.log 2>&1 &
+ff=$!
+wait_port
+env QEMU_LOG_FILENAME="$logs/trace.navwatch.%d" \
+	"$bin/navwatch" -f -D navwatch.db -c navwatch.conf -H 127.0.0.1:8080 >navwatch.log 2>&1 &
+nw=$!
+http() {	# method path [JSON body]: the reply, read to its end
+	exec 4<>/dev/tcp/127.0.0.1/8080 || return 1
+	if [ $# -gt 2 ]; then
+		printf '%s %s HTTP/1.0\r\nContent-Type: application/json\r\nContent-Length: %d\r\n\r\n%s' \
+			"$1" "$2" ${#3} "$3" >&4
+	else
+		printf '%s %s HTTP/1.0\r\n\r\n' "$1" "$2" >&4
+	fi
+	cat <&4
+	exec 4<&-
+}
+i=0
+until http GET /api/messages 2>/dev/null | grep -q ED01; do
+	i=$((i + 1)); [ $i -lt 240 ] || { echo "navwatch's page lists no message"; exit 1; }
+	sleep 0.5
+done
+http GET / | grep -q '^HTTP/1.[01] 200' || { echo "navwatch's page not served"; exit 1; }
+http POST /api/ack '{}' | grep -q '^HTTP/1.[01] 200' || { echo "navwatch: no acknowledge"; exit 1; }
+http PUT /api/selections '{"freq":490,"stations":"AB"}' | grep -q '^HTTP/1.[01] 200' ||
+	{ echo "navwatch: selections not saved"; exit 1; }
+kill $nw
+wait $nw || true
+kill $ff
+wait $ff || true
 echo "== feedmock, started by daemon, with a client"
 t feedmock "$bin/daemon" "$bin/feedmock" -S -s AB -t XY -i 1 -l 1
 wait_port
