@@ -567,3 +567,34 @@ TEST(NavaudioRaw, ASampleSplitAcrossReadsJoinsInOrder)
 	dec.decode(bytes.data(), 1, got);
 	EXPECT_TRUE(dec.dangling());
 }
+
+TEST(NumberOptions, NanAndInfinityAreRefusedByEveryProgram)
+{
+	Scratch dir;
+	const std::string wav = q(dir / "a.wav"), out = q(dir / "out.raw");
+	ASSERT_TRUE(write_wav(dir / "a.wav", std::vector<float>(8000, 0.1f), 8000, SF_FORMAT_PCM_16));
+	for (const std::string v : {"nan", "inf", "-inf", "NAN", "infinity"}) {
+		struct use {
+			std::string cmd, says;
+		};
+		const use uses[] = {
+			{std::string(NAVAUDIO_BIN) + " -c " + v + " -o " + out + " " + wav, "bad number for -c"},
+			{std::string(NAVAUDIO_BIN) + " -S " + v + " -o " + out + " " + wav, "bad number for -S"},
+			{std::string(NAVSYNTH_BIN) + " -r " + v + " -o " + out, "bad number for -r"},
+			{std::string(NAVAUDIO_SENSITIVITY_BIN) + " -c " + v, "usage"},
+			{std::string(SKERRIN_BIN) + " -f -i /dev/null -m " + v, "error rate limit must be a finite number"},
+		};
+		for (const use &u : uses) {
+			int st = 0;
+			const std::string said = run("timeout 60 " + u.cmd, st);
+			EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) != 0 && WEXITSTATUS(st) != 124) << u.cmd << ": " << said;
+			EXPECT_NE(said.find(u.says), std::string::npos) << u.cmd << ": " << said;
+		}
+		// The daemon's equation option reports a bad equation and stops.
+		int st = 0;
+		const std::string said = run("timeout 60 " + std::string(SKERRIN_BIN) + " -f -i /dev/null -e 1," + v + ",2", st);
+		EXPECT_NE(said.find("Error reading equation: 1," + v + ",2"), std::string::npos) << said;
+		EXPECT_EQ(said.find("dbm equation"), std::string::npos) << said;
+	}
+	EXPECT_FALSE(fs::exists(dir / "out.raw"));
+}
