@@ -24,7 +24,9 @@ static long raw_call3(long nr, long a, long b, long c)
 	return r0;
 }
 
-void board_add_random(unsigned long *initial_sp)
+/* Called only from board_start's assembly, which the compiler does not
+ * read: "used" keeps a link-time optimised build from dropping it. */
+__attribute__((used)) void board_add_random(unsigned long *initial_sp)
 {
 	unsigned long *slot = auxv_random_slot(initial_sp);
 	long fd;
