@@ -5,13 +5,15 @@
 # through the protocol client while the daemon runs.  The 4209 kHz channel
 # is weak (1 dB SNR): the daemon's specified chain garbles it, so the same
 # recording is decoded a second time with the enhanced chain (-A), which
-# reads it.
+# reads it.  Last, navwatch keeps the messages of a second recording as
+# skerrin decodes it: a repeat is suppressed and a type D message raises
+# the alarm.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/install-deps.sh"
 build="${BUILD_DIR:-$top/build}"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target skerrin navsynth navclient
+cmake --build "$build" -j "$(nproc)" --target skerrin navsynth navclient navwatch default_settings
 
 out="$top/out/demo"
 mkdir -p "$out"
@@ -63,3 +65,41 @@ decode "-A" 4 skerrin-A.log
 echo
 echo "== The weak 4209 kHz channel: the specified chain found nothing to queue there;"
 echo "   with -A (soft decisions, DX and RX combined) its message came through above."
+
+echo
+echo "== Keeping messages with navwatch"
+watchrec="$out/watch.raw"
+"$build/tools/navsynth/navsynth" -s 7 -g 2 \
+	-k 0 -m "$demo/ch0-490.txt" -n 12 \
+	-k 1 -m "$demo/watch-518.txt" -n 10 \
+	-o "$watchrec" 2>&1 | tail -1
+cp "$build/settings/tovane.conf" "$out/tovane.conf"
+rm -f "$out/navtex.db" "$out/navtex.db-wal" "$out/navtex.db-shm" "$out/messages.jsonl" "$out/alarm.log"
+"$build/navwatch/navwatch" -f -S "127.0.0.1:$port" -c "$out/tovane.conf" -D "$out/navtex.db" \
+	-J "$out/messages.jsonl" -i 50 \
+	-a "echo \"ALARM: \$NAVWATCH_ID on \$NAVWATCH_FREQ kHz\" >>'$out/alarm.log'" \
+	2>"$out/navwatch.log" &
+watcher=$!
+trap 'kill $watcher 2>/dev/null || true' EXIT
+echo "   skerrin decodes $watchrec at ten times real time; navwatch takes each message"
+"$build/skerrin/skerrin" -f -i "$watchrec" -p "$port" -s 100 >"$out/skerrin-watch.log" 2>&1
+# The last message is taken within a poll interval of being queued.
+for _ in $(seq 50); do
+	[ "$(wc -l <"$out/messages.jsonl" 2>/dev/null || echo 0)" -ge 5 ] && break
+	sleep 0.1
+done
+kill $watcher
+wait $watcher || true
+trap - EXIT
+echo
+echo "== navwatch's log ($out/navwatch.log)"
+cat "$out/navwatch.log"
+echo
+echo "== navwatch -D $out/navtex.db list -a  (newest first; -a shows the suppressed repeat)"
+"$build/navwatch/navwatch" -D "$out/navtex.db" list -a
+echo
+echo "== The alarm command ran ($out/alarm.log)"
+cat "$out/alarm.log"
+echo
+echo "== JSON lines: $out/messages.jsonl; reset the alarm with:"
+echo "   $build/navwatch/navwatch -D $out/navtex.db ack"

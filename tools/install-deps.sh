@@ -4,8 +4,10 @@
 set -euo pipefail
 pkgs=(build-essential cmake pkg-config libglib2.0-dev googletest libgtest-dev
       libgmock-dev libbenchmark-dev gnuplot-nox imagemagick
-      # navaudio and navsynth's audio output (PC only)
-      libsndfile1-dev libsoxr-dev libfftw3-dev "$@")
+      # navaudio, navsdr and navsynth's audio output (PC only)
+      libsndfile1-dev libsoxr-dev libfftw3-dev nlohmann-json3-dev
+      # navwatch's message store
+      libsqlite3-dev "$@")
 missing=()
 for p in "${pkgs[@]}"; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

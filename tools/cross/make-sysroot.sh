@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Unpacks the armel packages of GLib, GoogleTest and Google Benchmark (with
-# their dependencies) into a sysroot for the cross build.  Usage:
+# Unpacks the armel packages of GLib, SQLite, GoogleTest and Google
+# Benchmark (with their dependencies) into a sysroot for the cross build.  Usage:
 #   make-sysroot.sh [sysroot-dir]     (default: out/armel-sysroot)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -8,9 +8,11 @@ root="${1:-$top/out/armel-sysroot}"
 pkgs=(libglib2.0-0 libglib2.0-dev libpcre2-8-0 libpcre2-16-0 libpcre2-32-0
       libpcre2-posix3 libpcre2-dev libffi8 libffi-dev zlib1g zlib1g-dev libmount1
       libmount-dev libblkid1 libblkid-dev libselinux1 libselinux1-dev libsepol2
-      libsepol-dev libgtest-dev libgmock-dev libbenchmark-dev libbenchmark1debian)
+      libsepol-dev libgtest-dev libgmock-dev libbenchmark-dev libbenchmark1debian
+      libsqlite3-0 libsqlite3-dev)
 
-if [ -f "$root/.complete" ]; then
+# A sysroot made before SQLite was needed is made again.
+if [ -f "$root/.complete" ] && [ -f "$root/usr/include/sqlite3.h" ]; then
 	echo "armel sysroot already in $root"
 	exit 0
 fi

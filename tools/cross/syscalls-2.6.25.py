@@ -40,6 +40,7 @@ FALLBACK = {
     ("*", "rseq"): "glibc 2.36 thread start-up: no restartable sequences, nothing else changes",
     ("*", "futex_time64"): "GLib 2.74's mutexes and glibc 2.36's waits fall back to futex (240)",
     ("navclient", "socket+SOCK_CLOEXEC"): "common/client.cpp: on EINVAL a plain socket, then FD_CLOEXEC",
+    ("navwatch", "socket+SOCK_CLOEXEC"): "common/client.cpp: on EINVAL a plain socket, then FD_CLOEXEC",
 }
 
 

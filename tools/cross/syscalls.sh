@@ -66,6 +66,22 @@ sk=$!
 wait_port
 t navclient "$bin/navclient" -p 9968 -T 120 -i 200 poll 1
 wait $sk
+echo "== navwatch keeps skerrin's messages, detached, then lists them"
+cp "$1/jffs2/tovane.conf" watch.conf	# the default settings
+env QEMU_LOG_FILENAME="$logs/trace.skerrin.%d" \
+	"$bin/skerrin" -f -i rec.raw -s 100 >skerrin-watch.log 2>&1 &
+sk=$!
+t navwatch "$bin/navwatch" -c watch.conf -D watch.db -J watch.jsonl -a 'echo $NAVWATCH_ID >>alarm.txt'
+i=0
+until [ -s watch.jsonl ]; do
+	i=$((i + 1)); [ $i -lt 240 ] || { echo "navwatch took no message"; exit 1; }
+	sleep 0.5
+done
+wait $sk
+killall navwatch
+gone navwatch
+t navwatch "$bin/navwatch" -D watch.db list -a
+t navwatch "$bin/navwatch" -D watch.db ack
 echo "== skerrin detached, to the end of the recording"
 t skerrin "$bin/skerrin" -i rec.raw >/dev/null 2>&1
 gone skerrin

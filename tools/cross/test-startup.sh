@@ -3,8 +3,8 @@
 # root holding the staged programs and a shell: stand-ins take the place of
 # insmod, mknod and the radio device (a named pipe that never delivers).
 # `S80navtex start` must load the three modules, make the device node, write
-# the default settings file and start skerrin, which then answers a client;
-# `S80navtex stop` must end it.  Needs root (chroot and namespaces).
+# the default settings file and start skerrin, which then answers a client,
+# and navwatch, which then has made its store; `S80navtex stop` must end both.  Needs root (chroot and namespaces).
 #   test-startup.sh [rootfs]          (default: out/rootfs)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -56,16 +56,20 @@ wait_for() {	# command, at most 120 s
 		sleep 0.5
 	done
 }
-not_running() {
+not_running() {	# program
 	for c in /proc/[0-9]*/comm; do
-		read -r name <"$c" && [ "$name" = skerrin ] && return 1
+		read -r name <"$c" && [ "$name" = "$1" ] && return 1
 	done
 	return 0
 }
+running() { ! not_running "$1"; }
 /etc/init.d/S80navtex start >/start.out 2>&1 || { echo "start failed with status $?"; cat /start.out; exit 1; }
 wait_for navclient -p 9968 -w 2000 status || { echo "skerrin does not answer after start"; exit 1; }
+wait_for running navwatch || { echo "navwatch does not run after start"; exit 1; }
+wait_for test -s /jffs2/navtex.db || { echo "navwatch made no store at the settings' db-path"; exit 1; }
 /etc/init.d/S80navtex stop || { echo "stop failed with status $?"; exit 1; }
-wait_for not_running || { echo "skerrin still runs after stop"; exit 1; }
+wait_for not_running skerrin || { echo "skerrin still runs after stop"; exit 1; }
+wait_for not_running navwatch || { echo "navwatch still runs after stop"; exit 1; }
 CHECK
 chmod 755 "$root/sbin/insmod" "$root/bin/mknod"
 
@@ -87,4 +91,4 @@ mknod /dev/myradio c 14 3"
 cmp "$stage/jffs2/tovane.conf" "$root/jffs2/tovane.conf" || {
 	echo "test-startup: the settings file written at start is not the default one"; exit 1
 }
-echo "S80navtex: start loaded the modules, made the device, wrote the default settings and started skerrin; stop ended it"
+echo "S80navtex: start loaded the modules, made the device, wrote the default settings and started skerrin and navwatch; stop ended them"

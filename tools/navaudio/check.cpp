@@ -33,7 +33,7 @@ std::string convert(const std::vector<float> &audio, const navaudio::Settings &s
 	return "";
 }
 
-std::string decode_channel(const std::vector<unsigned char> &stream, int ch, decoded &out)
+std::string decode_channel(const std::vector<unsigned char> &stream, int ch, decoded &out, const std::string &chain)
 {
 	using namespace stream_format;
 	out = decoded{};
@@ -56,7 +56,7 @@ std::string decode_channel(const std::vector<unsigned char> &stream, int ch, dec
 			close(rec);
 		return std::string("cannot make a scratch file: ") + strerror(errno);
 	}
-	std::string err = sensitivity::decode_recording(rec, "specified", out);
+	std::string err = sensitivity::decode_recording(rec, chain, out);
 	close(rec);
 	return err;
 }
@@ -102,7 +102,7 @@ std::string run_audio_case(const audio_case &c, sensitivity::outcome &out, doubl
 	if (!err.empty())
 		return "navaudio: " + err;
 	decoded d;
-	err = decode_channel(stream, s.channel, d);
+	err = decode_channel(stream, s.channel, d, c.cond.chain);
 	if (!err.empty())
 		return err;
 	const std::string id = sensitivity::message_id(c.cond.seed);

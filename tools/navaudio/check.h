@@ -24,11 +24,12 @@ struct audio_case {
 std::string convert(const std::vector<float> &audio, const navaudio::Settings &s,
 		    std::vector<unsigned char> &stream);
 
-// Decodes channel `ch` of a three-channel stream with the daemon's chain;
-// the character echo and the identifiers (with error counts) of the
-// queued messages.
+// Decodes channel `ch` of a three-channel stream with the daemon's chain
+// (named as in sensitivity::condition); the character echo and the
+// identifiers (with error counts) of the queued messages.
 using decoded = sensitivity::decoded;
-std::string decode_channel(const std::vector<unsigned char> &stream, int ch, decoded &out);
+std::string decode_channel(const std::vector<unsigned char> &stream, int ch, decoded &out,
+			   const std::string &chain = "specified");
 
 // One case of the audio path, scored as the direct stream's cases are.
 // `centre_used` gets the centre the conversion used.

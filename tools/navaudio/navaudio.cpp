@@ -1,30 +1,60 @@
-// Audio to device stream: sample range, mixing, resampling, level,
-// framing; headerless input.  See navaudio.h.
+// Audio to device stream: mixing, resampling, level, framing; the tone
+// centre finder.  See navaudio.h.
 #include "navaudio.h"
 
-#include <soxr.h>
-
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <cstdio>
 
-#include "navsynth.h"
+#include "framer.h"
 #include "resampler.h"
+#include "tone_centre.h"
 
 namespace navaudio {
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+// Audio above this rate is first brought down to it: the tones never lie
+// above 3.6 kHz, and the later stages then work on few samples.
+constexpr double kAudioWorkRate = 8000.0;
+// The narrow channel filter (streamconv::kNarrowRate) also removes the
+// mirror image of the tones, which the mixing puts 2 x centre away, even
+// for a centre of 200 Hz.
 constexpr double kLowestAllowedCentre = 200.0;
 // Reach of the tones and their keying sidebands from the centre.
 constexpr double kToneReach = kShiftHz + 100.0;
-// Frames over which the level is averaged (about 0.15 s).
-constexpr double kLevelFrames = 256.0;
-// Below this mean level (full scale 1) the audio counts as silence and is
-// not amplified further.
-constexpr double kSilence = 1e-6;
-constexpr double kOtherChannelNoise = 20.0;
+// A last window shorter than this (after full ones) has too few spectra
+// for a steady noise floor; it takes its centre from the one before.
+constexpr double kMinTailSeconds = 15.0;
+
+double work_rate(double in_rate)
+{
+	return std::min(in_rate, kAudioWorkRate);
+}
+
+// The audio as the filters may take it: a copy with the samples that
+// sanitise() would change changed, or the audio itself when none is.
+const float *in_range(const float *x, size_t n, std::vector<float> &scratch)
+{
+	size_t k = 0;
+	while (k < n && std::fabs(x[k]) <= 1.0f)
+		k++;
+	if (k == n)
+		return x;
+	scratch.assign(x, x + n);
+	sanitise(scratch.data() + k, n - k);
+	return scratch.data();
+}
+
+std::array<bool, streamconv::kSlots> one_slot(int channel)
+{
+	std::array<bool, streamconv::kSlots> c{};
+	c[static_cast<size_t>(channel)] = true;
+	return c;
+}
 
 } // namespace
 
@@ -77,17 +107,15 @@ struct Converter::Impl {
 	Settings s;
 	std::string error;
 	double rate0 = 0;
-	Resampler to_work, to_narrow, to_frames;
+	streamconv::Resampler to_work;
+	streamconv::NarrowToFrames to_frames;
+	streamconv::Framer framer;
 	bool use_work = false;
 	std::complex<double> phasor{1.0, 0.0}, step;
 	unsigned since_norm = 0;
-	double level = 0;
-	uint64_t level_n = 0;
-	uint64_t frames = 0;
-	navsynth::Gauss noise;
-	std::vector<float> work, mixed, narrow, framed, clean;
+	std::vector<float> work, mixed, framed, clean;
 
-	explicit Impl(const Settings &st) : s(st), noise(st.seed * 0x2545F4914F6CDD1Dull + 7) {}
+	explicit Impl(const Settings &st) : s(st), framer(one_slot(st.channel), st.seed) {}
 
 	void mix(const float *x, size_t n)
 	{
@@ -108,59 +136,16 @@ struct Converter::Impl {
 		}
 	}
 
-	void emit(const std::vector<float> &iq, std::vector<unsigned char> &out)
-	{
-		using namespace stream_format;
-		const size_t n = iq.size() / 2;
-		const size_t fb = static_cast<size_t>(frame_bytes(kChannels));
-		const size_t base = out.size();
-		out.resize(base + n * fb);
-		for (size_t k = 0; k < n; k++) {
-			const double i = iq[2 * k], q = iq[2 * k + 1];
-			// The level of both components together, averaged over the
-			// frames so far at the start and then over the last ones.
-			level_n++;
-			const double a = 0.5 * (std::fabs(i) + std::fabs(q));
-			level += (a - level) * std::max(1.0 / static_cast<double>(level_n), 1.0 / kLevelFrames);
-			// The input is bounded, so this cannot happen; should it,
-			// the level starts afresh rather than poison what follows.
-			if (!std::isfinite(level)) {
-				level = 0;
-				level_n = 0;
-			}
-			const double gain = kTargetLevel / std::max(level, kSilence);
-			unsigned char *p = out.data() + base + k * fb;
-			for (int ch = 0; ch < kChannels; ch++) {
-				long qv, iv;
-				if (ch == s.channel) {
-					qv = std::lround(q * gain);
-					iv = std::lround(i * gain);
-				} else {
-					qv = std::lround(kOtherChannelNoise * noise.next());
-					iv = std::lround(kOtherChannelNoise * noise.next());
-				}
-				put_word(p + 4 * ch, to_sample(qv));
-				put_word(p + 4 * ch + 2, to_sample(iv));
-			}
-			frames++;
-			if (frames % kFramesPerDeviceBuffer == 0)
-				p[fb - 1] |= 0x80; // buffer-end mark on the frame's last word
-		}
-	}
-
 	// The complex baseband through the narrow filter and to the frame rate.
 	void baseband(const float *iq, size_t n, std::vector<unsigned char> &out, bool flush)
 	{
-		narrow.clear();
-		if (!flush)
-			to_narrow.run(iq, n, narrow);
-		else
-			to_narrow.drain(narrow);
 		framed.clear();
-		to_frames.run(narrow.data(), narrow.size() / 2, framed);
-		if (flush)
-			to_frames.drain(framed);
-		emit(framed, out);
+		if (!flush)
+			to_frames.push(iq, n, framed);
+		else
+			to_frames.finish(framed);
+		framer.put(s.channel, framed.data(), framed.size() / 2);
+		framer.emit(out);
 	}
 };
 
@@ -174,9 +159,7 @@ Converter::Converter(const Settings &s) : impl_(std::make_unique<Impl>(s))
 	if (m.use_work)
 		err = m.to_work.open(s.in_rate, m.rate0, 1);
 	if (err.empty())
-		err = m.to_narrow.open(m.rate0, kNarrowRate, 2);
-	if (err.empty())
-		err = m.to_frames.open(kNarrowRate, s.frame_rate, 2);
+		err = m.to_frames.open(m.rate0, s.frame_rate);
 	m.error = err;
 }
 
@@ -215,11 +198,12 @@ void Converter::finish(std::vector<unsigned char> &out)
 		m.baseband(m.mixed.data(), m.mixed.size() / 2, out, false);
 	}
 	m.baseband(nullptr, 0, out, true);
+	m.framer.finish(out);
 }
 
 uint64_t Converter::frames() const
 {
-	return impl_->frames;
+	return impl_->framer.frames();
 }
 
 void Converter::set_centre(double centre_hz)
@@ -227,6 +211,125 @@ void Converter::set_centre(double centre_hz)
 	Impl &m = *impl_;
 	m.s.centre_hz = centre_hz;
 	m.step = std::polar(1.0, 2 * kPi * centre_hz / m.rate0);
+}
+
+// ------------------------------------------------------------- centre finder
+
+struct CentreFinder::Impl {
+	double rate = 0;
+	bool use_work = false;
+	streamconv::Resampler to_work;
+	size_t window_len = 0; // samples of one window
+	size_t in_window = 0;  // samples of the current one so far
+	uint64_t seen = 0;
+	std::unique_ptr<streamconv::PairSpectrum> spectrum; // the current window's
+	std::vector<CentreWindow> done;
+	std::vector<float> work, clean;
+
+	void new_window() { spectrum = std::make_unique<streamconv::PairSpectrum>(rate, kWindowSeconds); }
+
+	// The current window judged: found, with its refined centre, or not.
+	CentreWindow judge() const
+	{
+		CentreWindow w;
+		w.from_s = static_cast<double>(done.size() * window_len) / rate;
+		const double lo = kLowestCentre, hi = std::min(kHighestCentre, highest_centre(rate));
+		double rough = 0;
+		w.found = spectrum->find(lo, hi, rough, &w.strength);
+		if (w.found)
+			w.centre_hz = streamconv::refine_centre(spectrum->kept(), rate, rough);
+		return w;
+	}
+
+	void analyse(const float *x, size_t count)
+	{
+		seen += count;
+		while (count > 0) {
+			const size_t take = std::min(count, window_len - in_window);
+			spectrum->push_real(x, take);
+			in_window += take;
+			x += take;
+			count -= take;
+			if (in_window == window_len) {
+				done.push_back(judge());
+				new_window();
+				in_window = 0;
+			}
+		}
+	}
+};
+
+CentreFinder::CentreFinder(double in_rate) : impl_(std::make_unique<Impl>())
+{
+	Impl &m = *impl_;
+	m.rate = work_rate(in_rate);
+	m.use_work = in_rate > m.rate;
+	if (m.use_work && !m.to_work.open(in_rate, m.rate, 1).empty())
+		m.use_work = false, m.rate = 0; // no spectrum: result() says so
+	if (m.rate > 0) {
+		m.window_len = static_cast<size_t>(kWindowSeconds * m.rate);
+		m.new_window();
+	}
+}
+
+CentreFinder::~CentreFinder() = default;
+
+void CentreFinder::push(const float *audio, size_t n)
+{
+	Impl &m = *impl_;
+	if (m.rate <= 0 || n == 0)
+		return;
+	audio = in_range(audio, n, m.clean);
+	if (m.use_work) {
+		m.work.clear();
+		m.to_work.run(audio, n, m.work);
+		m.analyse(m.work.data(), m.work.size());
+	} else {
+		m.analyse(audio, n);
+	}
+}
+
+double CentreFinder::seconds() const
+{
+	return impl_->rate > 0 ? static_cast<double>(impl_->seen) / impl_->rate : 0.0;
+}
+
+std::vector<CentreWindow> CentreFinder::windows() const
+{
+	const Impl &m = *impl_;
+	std::vector<CentreWindow> w = m.done;
+	if (m.rate > 0 && m.in_window > 0) {
+		if (w.empty() || static_cast<double>(m.in_window) >= kMinTailSeconds * m.rate)
+			w.push_back(m.judge());
+		else
+			w.push_back(CentreWindow{static_cast<double>(w.size() * m.window_len) / m.rate, false, 0, 0});
+	}
+	// A window without a pair of its own takes the centre of the nearest
+	// one before it that has one, or else after it.
+	for (size_t k = 0; k < w.size(); k++) {
+		if (w[k].found)
+			continue;
+		for (size_t d = 1; d < w.size() && w[k].centre_hz == 0; d++) {
+			if (k >= d && w[k - d].found)
+				w[k].centre_hz = w[k - d].centre_hz;
+			else if (k + d < w.size() && w[k + d].found)
+				w[k].centre_hz = w[k + d].centre_hz;
+		}
+	}
+	return w;
+}
+
+bool CentreFinder::result(double &centre_hz) const
+{
+	const std::vector<CentreWindow> w = windows();
+	const CentreWindow *best = nullptr;
+	for (const CentreWindow &x : w)
+		if (x.found && (!best || x.strength > best->strength))
+			best = &x;
+	if (!best)
+		return false;
+	centre_hz = best->centre_hz;
+	return true;
 }
 
 // ---------------------------------------------------------------- raw input

@@ -6,8 +6,7 @@
 // device's frame rate, keeps the level near the daemon's gain target, and
 // writes stream frames: the signal on one channel, low noise on the
 // others, a buffer-end mark on every 64th frame.  The centre finder
-// locates the strongest tone pair in the power spectra (FFTW) of windows
-// of the audio.
+// locates the strongest tone pair in a power spectrum (FFTW).
 #ifndef NAVAUDIO_H
 #define NAVAUDIO_H
 
@@ -17,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "framer.h"
 #include "stream_format.h"
 
 namespace navaudio {
@@ -31,7 +31,7 @@ constexpr double kHighestCentre = 3000.0;
 constexpr int kChannels = 3;
 // Mean absolute value of each component that the daemon's gain regulation
 // aims at.
-constexpr double kTargetLevel = 500.0;
+constexpr double kTargetLevel = streamconv::kTargetLevel;
 
 struct Settings {
 	double in_rate = 48000.0;  // audio samples per second
@@ -44,12 +44,6 @@ struct Settings {
 
 // Why the settings cannot be used, or an empty text.
 std::string check(const Settings &s);
-
-// Samples beyond full scale (+-1) clipped to it, those that are not
-// numbers set to 0, in place; returns how many were changed.  The
-// converter and the centre finder apply it themselves: one huge sample
-// would otherwise ruin the filters' and the level's memory.
-size_t sanitise(float *x, size_t n);
 
 // The highest tone centre that audio at this rate can carry.
 double highest_centre(double in_rate);
@@ -87,7 +81,8 @@ struct CentreWindow {
 };
 
 // Power spectra of the audio summed over windows of a minute, and the
-// tone pairs in them.
+// tone pairs in them: a short message in a long recording stands out of
+// its own minute where the whole file's average would bury it.
 class CentreFinder {
 public:
 	static constexpr double kWindowSeconds = 60.0;
@@ -111,6 +106,12 @@ private:
 	struct Impl;
 	std::unique_ptr<Impl> impl_;
 };
+
+// Samples beyond full scale (+-1) clipped to it, those that are not
+// numbers set to 0, in place; returns how many were changed.  The
+// converter and the centre finder apply it themselves: one huge sample
+// would otherwise ruin the filters' and the level's memory.
+size_t sanitise(float *x, size_t n);
 
 // Headerless signed 16-bit little-endian audio: bytes in, samples out; a
 // byte that ends a read in the middle of a sample waits for the next.

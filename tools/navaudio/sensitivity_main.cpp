@@ -15,28 +15,12 @@
 #include <vector>
 
 #include "check.h"
+#include "crossing.h"
 #include "number_arg.h"
 
 namespace {
 
-constexpr double kLimit = 0.01;
-constexpr double kFloor = 1e-4; // stands for a CER of 0 on the log scale
-
-// SNR at which the mean CER falls through the limit for the last time,
-// interpolated on a log scale between the two points around it.
-double crossing(const std::vector<double> &snr, const std::vector<double> &cer)
-{
-	for (size_t i = snr.size(); i-- > 0;) {
-		if (cer[i] < kLimit)
-			continue;
-		if (i + 1 == snr.size())
-			return NAN;
-		const double a = std::log10(std::max(cer[i], kFloor)), b = std::log10(std::max(cer[i + 1], kFloor));
-		const double t = (std::log10(kLimit) - a) / (b - a);
-		return snr[i] + t * (snr[i + 1] - snr[i]);
-	}
-	return snr.empty() ? NAN : snr.front(); // below the limit all along
-}
+using sensitivity::crossing;
 
 int usage()
 {

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "iq_output.h"
 #include "navsynth.h"
 #include "number_arg.h"
 
@@ -23,6 +24,7 @@ namespace {
 const char kUsage[] =
 	"usage: navsynth [options] -o recording\n"
 	"       navsynth [options] -W audio-file\n"
+	"       navsynth [options] -Q iq-file [-F format] [-r rate] [-f centre]\n"
 	"Writes NAVTEX transmissions as the radio device's sample stream, or as a\n"
 	"receiver's audio output.\n"
 	"  -o file   output recording ('-' for standard output)\n"
@@ -31,6 +33,13 @@ const char kUsage[] =
 	"  -A hz     audio sample rate (default 48000)\n"
 	"  -T hz     audio frequency midway between the two tones (default 1000)\n"
 	"  -L        lower sideband: the 1 bit on the lower tone\n"
+	"  -Q file   an SDR's wideband I/Q ('-' for standard output; .wav: a\n"
+	"            two-channel WAV with the centre in its auxi chunk), each\n"
+	"            channel with messages at its frequency (490, 518, 4209.5,\n"
+	"            424 kHz), noise across the band.  After -Q, -F gives the\n"
+	"            sample format (cu8, cs8, cs16 or cf32; default cu8, a WAV\n"
+	"            cs16 or cf32), -r the I/Q rate (default 2048000) and -f the\n"
+	"            centre frequency in Hz (default 504000)\n"
 	"  -c n      number of channels, 1 to 4 (default 3)\n"
 	"  -r rate   frames per second (default 1707.65, the board's rate)\n"
 	"  -s seed   random seed (default 1)\n"
@@ -136,13 +145,16 @@ void write_audio(const navsynth::Config &cfg, const navsynth::AudioConfig &audio
 #endif
 }
 
+
 } // namespace
 
 int main(int argc, char **argv)
 {
 	navsynth::Config cfg;
 	cfg.chan.resize(4);
-	std::string output, audio_out;
+	std::string output, audio_out, iq_out;
+	navsynth::WidebandConfig wb;
+	iq_format::Format iq_fmt = iq_format::Format::cu8;
 	navsynth::AudioConfig audio;
 	bool join = false;
 	int sel = 0;
@@ -150,7 +162,7 @@ int main(int argc, char **argv)
 	bool have_text[4] = {false, false, false, false};
 
 	int opt;
-	while ((opt = getopt(argc, argv, "o:c:r:s:p:e:g:jk:m:t:a:n:f:b:F:N:W:A:T:Lh")) != -1) {
+	while ((opt = getopt(argc, argv, "o:c:r:s:p:e:g:jk:m:t:a:n:f:b:F:N:W:A:T:LQ:h")) != -1) {
 		double v = 0;
 		auto num = [&](const char *what) {
 			if (!to_double(optarg, v))
@@ -165,8 +177,15 @@ int main(int argc, char **argv)
 				fail("the channel count must be 1 to 4");
 			cfg.channels = static_cast<int>(v);
 			break;
+		case 'Q': iq_out = optarg; break;
 		case 'r':
 			num("r");
+			if (!iq_out.empty()) {
+				if (v < 8000 || v > 20e6)
+					fail("the I/Q rate (-r after -Q) must be 8000 to 20000000 samples per second");
+				wb.rate = v;
+				break;
+			}
 			if (v < 100 || v > 100000)
 				fail("the rate must be 100 to 100000 frames per second");
 			cfg.rate = v;
@@ -222,6 +241,12 @@ int main(int argc, char **argv)
 			break;
 		case 'n': cfg.chan[sel].snr_db = num("n"); break;
 		case 'f':
+			if (!iq_out.empty()) {
+				wb.centre_hz = num("f");
+				if (v <= 0 || v >= 1e10)
+					fail("the centre frequency (-f after -Q) must be above 0 Hz");
+				break;
+			}
 			cfg.chan[sel].offset_hz = num("f");
 			if (std::fabs(v) > 400)
 				fail("the frequency offset must be within +-400 Hz");
@@ -232,6 +257,11 @@ int main(int argc, char **argv)
 				fail("the bit-rate error must be within +-100000 ppm");
 			break;
 		case 'F':
+			if (!iq_out.empty()) {
+				if (!iq_format::parse(optarg, iq_fmt))
+					fail(std::string("unknown I/Q format '") + optarg + "' (cu8, cs8, cs16 or cf32)");
+				break;
+			}
 			cfg.chan[sel].fading_hz = num("F");
 			if (v < 0 || v > 100)
 				fail("the fading spread must be 0 to 100 Hz");
@@ -260,9 +290,9 @@ int main(int argc, char **argv)
 	}
 	if (optind < argc)
 		fail(std::string("unexpected argument '") + argv[optind] + "' (see -h)");
-	if (output.empty() && audio_out.empty()) {
+	if (output.empty() && audio_out.empty() && iq_out.empty()) {
 		fputs(kUsage, stderr);
-		fail("no output file given (-o or -W)");
+		fail("no output file given (-o, -W or -Q)");
 	}
 	for (int ch = 0; ch < 4; ch++) {
 		if (have_text[ch] && ch >= cfg.channels)
@@ -286,6 +316,11 @@ int main(int argc, char **argv)
 
 	if (!audio_out.empty())
 		write_audio(cfg, audio, audio_out);
+	if (!iq_out.empty()) {
+		std::string err = write_iq(cfg, wb, iq_fmt, iq_out);
+		if (!err.empty())
+			fail(err);
+	}
 	if (output.empty())
 		return 0;
 

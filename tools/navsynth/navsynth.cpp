@@ -13,7 +13,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kShiftHz = 85.0;   // each tone's distance from the centre
-constexpr double kBaud = 100.0;
 constexpr double kNoiseBandHz = 500.0;
 
 // Code points written in the order the units are sent.
@@ -186,45 +185,15 @@ double Gauss::next()
 	return r * std::cos(2 * kPi * u2);
 }
 
-namespace {
-
-// Flat Rayleigh fading as a sum of sinusoids with random arrival angles.
-struct Fader {
-	static constexpr int kPaths = 16;
-	double w[kPaths], ph[kPaths];
-	bool on = false;
-	Fader(double doppler_hz, Gauss &g)
-	{
-		on = doppler_hz > 0;
-		for (int m = 0; m < kPaths; m++) {
-			w[m] = 2 * kPi * doppler_hz * std::cos(2 * kPi * g.uniform());
-			ph[m] = 2 * kPi * g.uniform();
-		}
-	}
-	void gain(double t, double &re, double &im) const
-	{
-		re = on ? 0.0 : 1.0;
-		im = 0.0;
-		if (!on)
-			return;
-		for (int m = 0; m < kPaths; m++) {
-			re += std::cos(w[m] * t + ph[m]);
-			im += std::sin(w[m] * t + ph[m]);
-		}
-		re /= std::sqrt(double(kPaths));
-		im /= std::sqrt(double(kPaths));
-	}
-};
-
-} // namespace
-
 std::string render_channel(const Config &cfg, int ch, ChannelSignal &out, size_t pad_to)
 {
 	const ChannelConfig &cc = cfg.chan[ch];
 	out.i.clear();
 	out.q.clear();
 	Gauss g(cfg.seed * 1000003ull + static_cast<uint64_t>(ch) * 7919ull + 17);
-	Fader fader(cc.fading_hz, g);
+	KeyedSignal sig(cfg, ch, cfg.rate, g);
+	if (!sig.error().empty())
+		return sig.error();
 
 	double sigma = cc.noise_only_sigma;
 	if (!cc.transmissions.empty()) {
@@ -236,44 +205,9 @@ std::string render_channel(const Config &cfg, int ch, ChannelSignal &out, size_t
 		out.i.push_back(static_cast<float>(re + sigma * g.next()));
 		out.q.push_back(static_cast<float>(im + sigma * g.next()));
 	};
-	auto gap = [&](double seconds) {
-		long n = std::lround(seconds * cfg.rate);
-		for (long k = 0; k < n; k++)
-			push_noise(0, 0);
-	};
-
-	const int phasing = static_cast<int>(std::lround(cfg.phasing_s * kBaud / 14.0));
-	const int idle = static_cast<int>(std::lround(cfg.idle_s * kBaud / 14.0));
-	const double bit_s = 1.0 / (kBaud * (1.0 + cc.ppm * 1e-6));
-	double phase = 0.0;
-
-	gap(cfg.gap_s);
-	for (size_t t = 0; t < cc.transmissions.size(); t++) {
-		Encoded e = encode_text(cc.transmissions[t]);
-		if (!e.error.empty())
-			return "channel " + std::to_string(ch) + ", message " + std::to_string(t + 1) + ": " + e.error;
-		std::vector<Code> sent = interleave(e.codes, phasing, idle);
-		const size_t nbits = sent.size() * 7;
-		const long n0 = static_cast<long>(out.i.size());
-		for (long n = 0;; n++) {
-			double tt = n / cfg.rate;
-			size_t k = static_cast<size_t>(tt / bit_s);
-			if (k >= nbits)
-				break;
-			bool one = (sent[k / 7].bits >> (k % 7)) & 1;
-			double f = cc.offset_hz + (one ? kShiftHz : -kShiftHz);
-			phase += 2 * kPi * f / cfg.rate;
-			if (phase > kPi)
-				phase -= 2 * kPi;
-			else if (phase < -kPi)
-				phase += 2 * kPi;
-			double fr, fi;
-			fader.gain((n0 + n) / cfg.rate, fr, fi);
-			double re = cc.amplitude * std::cos(phase), im = cc.amplitude * std::sin(phase);
-			push_noise(re * fr - im * fi, re * fi + im * fr);
-		}
-		gap(cfg.gap_s);
-	}
+	double re, im;
+	while (sig.next(re, im))
+		push_noise(re, im);
 	while (out.i.size() < pad_to)
 		push_noise(0, 0);
 	return "";

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,35 @@ private:
 // Baseband generator of one channel: a sequence of sample pairs.
 struct ChannelSignal {
 	std::vector<float> i, q;
+};
+
+struct Fader;
+
+// One channel's keyed tones, clean and faded, sample by sample at `rate`:
+// the gap, each transmission followed by a gap, then the end.  The fading
+// paths are drawn from `g`.
+class KeyedSignal {
+public:
+	KeyedSignal(const Config &cfg, int ch, double rate, Gauss &g);
+	~KeyedSignal();
+	KeyedSignal(const KeyedSignal &) = delete;
+	KeyedSignal &operator=(const KeyedSignal &) = delete;
+	// Why a message cannot be sent, or empty.
+	const std::string &error() const { return error_; }
+	// The next sample; false at the end.
+	bool next(double &re, double &im);
+
+private:
+	double rate_, amplitude_, offset_hz_, bit_s_ = 0.01;
+	std::unique_ptr<Fader> fader_;
+	std::vector<std::vector<Code>> sent_;
+	std::string error_;
+	long gap_n_ = 0, gap_left_ = 0;
+	size_t t_ = 0;
+	bool keyed_ = false;
+	long n_ = 0;
+	uint64_t index_ = 0;
+	double phase_ = 0.0;
 };
 
 // Builds a channel's samples (before quantisation), going on with noise
