@@ -2,8 +2,8 @@
 # Regenerates the performance and sensitivity figures under docs/perf:
 # a Release build (link-time optimised, as shipped), the benchmark suite,
 # callgrind instructions per channel-sample of the acquisition loop, the
-# sensitivity sweep with its charts (drawn by gnuplot), and the machine's
-# description.  Takes a few minutes.
+# sensitivity sweep with its charts (drawn by gnuplot), the watch mode's
+# streams, and the machine's description.  Takes a few minutes.
 #   tools/perf-report.sh [seeds]      (default 20 seeds per sweep point)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -102,4 +102,8 @@ fi
 # Sensitivity sweep and charts; charts no longer drawn do not linger.
 rm -f "$out"/cer_vs_snr*.png "$out"/messages_vs_snr.png "$out"/impairment_*.png
 "$build/tools/sensitivity/sensitivity" -n "$seeds" -o "$out/sensitivity.csv" -d "$out" | tee "$out/sensitivity.md"
+# Watch mode: hour-long three-channel streams of consecutive transmissions
+# (five seeds), two transmissions a second apart, a recording joined
+# mid-message; both chains.  About two minutes.
+"$build/tools/sensitivity/sensitivity" -w all -n 5 -o "$out/watch.csv" | tee "$out/watch.md"
 echo "perf-report: figures in $out"

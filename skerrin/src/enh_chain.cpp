@@ -30,7 +30,7 @@ int decode_chan_enh(skerrin_cha *channel, icomplex iq, unsigned int samples)
 	// What the export records of -x show for this chain: the offset-free
 	// sample, and the last bit's evidence in place of the detection value.
 	channel->s_iq.iqbuffer[0] = {xr, xi};
-	channel->s_iq.detect = e->clock.prev_d;
+	channel->s_iq.detect = e->clock.loop.prev_d;
 	const int r = enh_clock_step(&e->clock, xr, xi);
 	if (r == 2) {
 		enh_char_reset(&e->chars);
@@ -45,7 +45,7 @@ int decode_chan_enh(skerrin_cha *channel, icomplex iq, unsigned int samples)
 	}
 	if (r == 1) {
 		const enh_clock &c = e->clock;
-		char ch = enh_char_decide(&e->chars, c.grp_d, c.grp_e, c.bytcnt & 1);
+		char ch = enh_char_decide(&e->chars, c.align.grp_d, c.align.grp_e, c.align.bytcnt & 1);
 		if (ch != 0) {
 			double dbm = channel->s_iq.signal_dbm.load(std::memory_order_relaxed);
 			if (gt_msg(&channel->msg_obj, ch, dbm) == -1) {
@@ -55,7 +55,7 @@ int decode_chan_enh(skerrin_cha *channel, icomplex iq, unsigned int samples)
 			}
 		}
 	}
-	return e->clock.prev_d / 1024;
+	return e->clock.loop.prev_d / 1024;
 }
 
 int skerrin_set_chain(skerrin_all *self, int chain)

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <algorithm>
+#include <climits>
 
 #include "decode_char.h"
 
@@ -18,45 +19,113 @@ constexpr int kPhasing2 = 33; // 'a', in the repetition slots
 // marked as an error rather than guessed.  A mark costs as much as an
 // error in the error rate, and one in the header or in "NNNN" loses the
 // message: stricter shares mark more wrong characters but cost messages.
-constexpr double kMinPosterior = 0.6;
-// Share of a tone's energy its neighbour's correlator sees: tones 170 Hz
-// apart over a 17-sample window, sinc^2(1.69).
-constexpr double kLeak = 0.02;
-constexpr double kNoiseMemory = 4; // characters
+constexpr int32_t kMinPosterior = 65536 * 3 / 5;
+// A tone's neighbour's correlator sees 2 % of it (tones 170 Hz apart over
+// a 17-sample window, sinc^2(1.69)): in hundredths of the energy.
+constexpr int64_t kLeakPercent = 2;
+constexpr int kNoiseMemory = 4; // characters
 constexpr int kIdxLetters = 28, kIdxFigures = 29;
 // Within text, idle and phasing signals (and the unused pattern) do not
 // follow a text character: there they start with a likelihood e^1.5 times
 // smaller, so a character misread as one of them (and so lost from the
 // text) more often stays itself or is marked.
 constexpr int kIdxFirstControl = 31; // the unused pattern, beta, alpha, phasing 1, the pair
-constexpr double kControlPrior = 1.5;
-constexpr double kShiftShare = 0.5;
+constexpr int32_t kControlPrior = 384; // 1.5 nats, Q8
+// Patterns further than this behind the winner add nothing to the shares
+// (e^-40 is 4e-18).
+constexpr int32_t kFarBehind = 40 * 256;
+// Arguments of ln I0 beyond the table (Q4) take the asymptote, and the
+// largest is capped: a bit that strong is certain either way, and the
+// sums of 14 ratios stay within 32 bits.
+constexpr int kTableEnd = 64 * 16;              // entries, 1/16 apart
+constexpr int64_t kMaxArg = int64_t(16384) * 256; // Q8
 
-// ln I0(x), x >= 0: the polynomial fits of Abramowitz and Stegun 9.8.1 and
-// 9.8.2 (relative error of I0 below 2e-7).
-double log_i0(double x)
-{
-	if (x < 3.75) {
-		const double t = x * x / (3.75 * 3.75);
-		return std::log(1 + t * (3.5156229 + t * (3.0899424 + t * (1.2067492 + t * (0.2659732 + t * (0.0360768 + t * 0.0045813))))));
+// ln I0 at steps of 1/16 (Q8), ln(1 + j/256) (Q8), e^-a for whole a (Q24)
+// and e^(-b/256) (Q16): made once, in floating point, at start-up.
+struct tables {
+	int32_t log_i0[kTableEnd + 1];
+	int32_t log_mant[257];
+	int64_t exp_whole[41];
+	int32_t exp_frac[256];
+	tables()
+	{
+		for (int i = 0; i <= kTableEnd; i++) {
+			// I0 by its series: enough terms for x up to 64 in double.
+			const double x = i / 16.0, q = x * x / 4;
+			double term = 1, sum = 1;
+			for (int k = 1; k < 400 && term > sum * 1e-17; k++) {
+				term *= q / (double(k) * k);
+				sum += term;
+			}
+			log_i0[i] = int32_t(std::lround(256 * std::log(sum)));
+		}
+		for (int j = 0; j <= 256; j++)
+			log_mant[j] = int32_t(std::lround(256 * std::log(1 + j / 256.0)));
+		for (int a = 0; a <= 40; a++)
+			exp_whole[a] = std::llround(16777216.0 * std::exp(-a));
+		for (int b = 0; b < 256; b++)
+			exp_frac[b] = int32_t(std::lround(65536.0 * std::exp(-b / 256.0)));
 	}
-	const double u = 3.75 / x;
-	const double p = 0.39894228 + u * (0.01328592 + u * (0.00225319 + u * (-0.00157565 + u * (0.00916281 + u * (-0.02057706 + u * (0.02635537 + u * (-0.01647633 + u * 0.00392377)))))));
-	return x + 0.5 * std::log(p * p / x); // one logarithm: emulated, they are dear
+};
+
+const tables &tab()
+{
+	static const tables t;
+	return t;
+}
+
+// ln of a positive integer, Q8.
+int32_t log_q8(uint64_t v)
+{
+	int e = 63 - __builtin_clzll(v);
+	// Mantissa in 1/256 steps, interpolated no further: ln's slope below
+	// 1/256 per step keeps the error under 0.004.
+	const uint64_t m = e >= 8 ? (v >> (e - 8)) & 255 : (v << (8 - e)) & 255;
+	return int32_t((int64_t(e) * 45426 + 128) / 256 + tab().log_mant[m]); // ln 2 = 45426/65536
+}
+
+uint64_t isqrt64(uint64_t v)
+{
+	uint64_t r = 0, b = uint64_t(1) << 62;
+	while (b > v)
+		b >>= 2;
+	while (b) {
+		if (v >= r + b) {
+			v -= r + b;
+			r = (r >> 1) + b;
+		} else {
+			r >>= 1;
+		}
+		b >>= 2;
+	}
+	return r;
+}
+
+// e^(-d/256) for d >= 0 (Q8 nats), Q24.
+int64_t exp_neg(int32_t d)
+{
+	const int a = d >> 8;
+	if (a > 40)
+		return 0;
+	return (tab().exp_whole[a] * tab().exp_frac[d & 255]) >> 16;
 }
 
 // Log-likelihood ratio of a 1 bit from the energies of the two tones
 // (non-coherent detection of a tone of energy s in noise of energy n per
-// correlator): ln I0(k sqrt(Em)) - ln I0(k sqrt(Es)), k = 2 sqrt(s) / n.
-double bit_llr(double d, double e, double k)
+// correlator): ln I0(2 sqrt(s Em) / n) - ln I0(2 sqrt(s Es) / n), the
+// arguments in Q8: 512 sqrt(s E) / n.
+int32_t bit_llr(int64_t d, int64_t e, int64_t s, int64_t n)
 {
-	const double em = std::max((e + d) / 2, 0.0), es = std::max((e - d) / 2, 0.0);
-	return log_i0(k * std::sqrt(em)) - log_i0(k * std::sqrt(es));
+	const int64_t em = std::max<int64_t>((e + d) / 2, 0), es = std::max<int64_t>((e - d) / 2, 0);
+	auto arg = [&](int64_t energy) {
+		return std::min<int64_t>(int64_t(isqrt64(uint64_t(s) * uint64_t(energy))) * 512 / n, kMaxArg);
+	};
+	return enh_log_i0(arg(em)) - enh_log_i0(arg(es));
 }
 
-double ones_sum(int idx, const double v[7])
+int32_t ones_sum(int idx, const int32_t v[7])
 {
-	double s = 0;
+	int32_t s = 0;
 	for (int j = 0; j < 7; j++)
 		if (Alphabet[idx].sevenbit[j])
 			s += v[j];
@@ -65,9 +134,21 @@ double ones_sum(int idx, const double v[7])
 
 } // namespace
 
-void enh_codebook_scores(const double dx[7], const double rx[7], double score[ENH_PHASING_PAIR + 1])
+int32_t enh_log_i0(int64_t x)
 {
-	double both[7];
+	if (x < kTableEnd * 16) {
+		// Between two entries 1/16 apart, linearly.
+		const int32_t *t = tab().log_i0 + (x >> 4);
+		return t[0] + int32_t(((t[1] - t[0]) * (x & 15)) >> 4);
+	}
+	// x - ln(2 pi x) / 2 + 1 / (8 x), x = x_q8 / 256: ln(2 pi / 256) is
+	// -3.707 (-949 in Q8).
+	return int32_t(x - (log_q8(uint64_t(x)) - 949) / 2 + 8192 / x);
+}
+
+void enh_codebook_scores(const int32_t dx[7], const int32_t rx[7], int32_t score[ENH_PHASING_PAIR + 1])
+{
+	int32_t both[7];
 	for (int j = 0; j < 7; j++)
 		both[j] = dx[j] + rx[j];
 	for (int i = 0; i < ALPHABET_SIZE; i++)
@@ -75,14 +156,14 @@ void enh_codebook_scores(const double dx[7], const double rx[7], double score[EN
 	score[ENH_PHASING_PAIR] = ones_sum(kPhasing1, dx) + ones_sum(kPhasing2, rx);
 }
 
-int enh_codebook_pick(const double dx[7], const double rx[7], double *margin)
+int enh_codebook_pick(const int32_t dx[7], const int32_t rx[7], int32_t *margin)
 {
-	double score[ENH_PHASING_PAIR + 1];
+	int32_t score[ENH_PHASING_PAIR + 1];
 	enh_codebook_scores(dx, rx, score);
 	int best = 0;
-	double m1 = -1e300, m2 = -1e300;
+	int32_t m1 = INT32_MIN, m2 = INT32_MIN;
 	for (int i = 0; i <= ENH_PHASING_PAIR; i++) {
-		const double m = score[i];
+		const int32_t m = score[i];
 		if (m > m1) {
 			m2 = m1;
 			m1 = m;
@@ -122,32 +203,31 @@ char enh_char_decide(enh_char_obj *o, const int32_t d[7], const int32_t e[7], in
 	}
 	// The third most recent first copy was sent five positions earlier.
 	const int k = (o->ptr + 1) % 4;
-	double energy = 0, weaker = 0;
+	int64_t energy = 0, weaker = 0;
 	for (int j = 0; j < 7; j++) {
-		const double ed[2] = {static_cast<double>(o->dx_e[k][j]), static_cast<double>(e[j])};
-		const double ad[2] = {std::abs(static_cast<double>(o->dx_d[k][j])), std::abs(static_cast<double>(d[j]))};
+		const int64_t ed[2] = {o->dx_e[k][j], e[j]};
+		const int64_t ad[2] = {std::abs(int64_t(o->dx_d[k][j])), std::abs(int64_t(d[j]))};
 		for (int c = 0; c < 2; c++) {
 			energy += ed[c];
 			// The tone not sent carries noise and, through the matched
-			// filter's side lobe, about 2 % of the sent one.
-			weaker += (ed[c] - ad[c]) / 2 - kLeak * (ed[c] + ad[c]) / 2;
+			// filter's side lobe, about 2 % of the sent one (hundredths).
+			weaker += 50 * (ed[c] - ad[c]) - kLeakPercent * (ed[c] + ad[c]) / 2;
 		}
 	}
-	// Followed over a few characters: in a fade the level changes within
-	// a second, and the side lobe's share changes with it.
-	const double nc = std::max(weaker / 14, 1.0);
+	// Followed over a few characters (Q4): in a fade the level changes
+	// within a second, and the side lobe's share changes with it.
+	const int64_t nc = std::max<int64_t>(weaker / (100 * 14), 1) * 16;
 	o->noise = o->noise > 0 ? o->noise + (nc - o->noise) / kNoiseMemory : nc;
 	// Per bit and copy the log-likelihood ratio of a 1, the tone's energy
 	// taken from this character alone.
-	const double n = std::max({o->noise, energy * 1e-6, 1.0});
-	const double s = std::max(energy / 14 - 2 * n, 0.05 * n);
-	const double gain = 2 * std::sqrt(s) / n;
-	double dx[7], rx[7];
+	const int64_t n = std::max({o->noise / 16, energy / 1000000, int64_t(1)});
+	const int64_t s = std::max(energy / 14 - 2 * n, std::max<int64_t>(n / 20, 1));
+	int32_t dx[7], rx[7];
 	for (int j = 0; j < 7; j++) {
-		dx[j] = bit_llr(o->dx_d[k][j], o->dx_e[k][j], gain);
-		rx[j] = bit_llr(d[j], e[j], gain);
+		dx[j] = bit_llr(o->dx_d[k][j], o->dx_e[k][j], s, n);
+		rx[j] = bit_llr(d[j], e[j], s, n);
 	}
-	double score[ENH_PHASING_PAIR + 1];
+	int32_t score[ENH_PHASING_PAIR + 1];
 	enh_codebook_scores(dx, rx, score);
 	if (o->in_text) {
 		for (int i = kIdxFirstControl; i <= ENH_PHASING_PAIR; i++)
@@ -157,13 +237,12 @@ char enh_char_decide(enh_char_obj *o, const int32_t d[7], const int32_t e[7], in
 	for (int i = 1; i <= ENH_PHASING_PAIR; i++)
 		if (score[i] > score[idx])
 			idx = i;
-	// The winner's share of the likelihood of all patterns (those far
-	// behind add nothing: exp(-40) is 4e-18; emulated exp is dear).
-	double sum = 0;
+	// The winner's share of the likelihood of all patterns (Q24 sums).
+	int64_t sum = 0;
 	for (int i = 0; i <= ENH_PHASING_PAIR; i++)
-		if (score[i] - score[idx] > -40)
-			sum += std::exp(score[i] - score[idx]);
-	o->posterior = 1 / sum;
+		if (score[idx] - score[i] < kFarBehind)
+			sum += exp_neg(score[idx] - score[i]);
+	o->posterior = int32_t((int64_t(1) << 40) / sum);
 
 	o->in_text = idx < kIdxFirstControl;
 	char ch;
@@ -172,11 +251,9 @@ char enh_char_decide(enh_char_obj *o, const int32_t d[7], const int32_t e[7], in
 		// likelier than all other patterns together: a lost shift garbles
 		// what follows, and so does a false one (in slow fading measured
 		// the more often).
-		const double pl = std::exp(score[kIdxLetters] - score[idx]) / sum;
-		const double pf = std::exp(score[kIdxFigures] - score[idx]) / sum;
-		if (pl >= kShiftShare)
+		if (2 * exp_neg(score[idx] - score[kIdxLetters]) >= sum)
 			o->char_num = 14;
-		else if (pf >= kShiftShare)
+		else if (2 * exp_neg(score[idx] - score[kIdxFigures]) >= sum)
 			o->char_num = 15;
 		ch = '*';
 	} else if (idx == ENH_PHASING_PAIR) {

@@ -4,8 +4,8 @@
 // space energy, e = mark + space energy), first copies and repetitions
 // alternating.  First copies wait in a four-entry ring; each repetition is
 // decided together with the first copy sent five positions earlier, once a
-// character, in floating point: each bit of each copy becomes the
-// log-likelihood ratio of a 1 for non-coherent detection (from the two
+// character, in integers: each bit of each copy becomes the log-likelihood
+// ratio of a 1 (Q8 nats) for non-coherent detection (from the two
 // tones' energies, the tone's energy of this character and the noise
 // energy followed over a few characters, less the side lobe's share of the
 // other tone); of the 35 valid patterns (four 1s, three 0s) the one whose
@@ -14,7 +14,10 @@
 // repetition) when it fits better; right after a text character the idle
 // and phasing signals start at a disadvantage.  When the winner's share of the
 // likelihood of all patterns is too small to trust, the character is '*';
-// its likeliest reading still moves the case shift.  Out: the same
+// its likeliest reading still moves the case shift.  ln I0 comes from a
+// table (Q8, steps of 1/16 up to 64, interpolated; the asymptote beyond),
+// square roots are integer ones, and the shares come from two exponential
+// tables, so the board's processor does no floating point per character.  Out: the same
 // characters, marks, case shifts and echo as the specified character
 // decoder ('s' for the phasing pair, 0 for first copies and shifts).
 #ifndef SKERRIN_ENH_CHAR_H
@@ -30,19 +33,21 @@ struct enh_char_obj {
 	int ptr;
 	int char_num;  // 14 letters, 15 figures
 	int dbg_print; // echo each character to standard output
-	double min_posterior; // likelihood share below this gives '*'
-	double noise;      // mean noise energy of a bit in one correlator
-	double posterior;  // the last character's likelihood share
+	int32_t min_posterior; // likelihood share below this gives '*', Q16
+	int64_t noise;         // mean noise energy of a bit in one correlator, Q4
+	int32_t posterior;     // the last character's likelihood share, Q16
 	int in_text;       // the last character was text, not an idle or phasing signal
 };
 
 // Index of the best-fitting pattern (0..34, or ENH_PHASING_PAIR) for the
-// evidence of a first copy and its repetition; `margin` gets the lead over
-// the runner-up.
-int enh_codebook_pick(const double dx[7], const double rx[7], double *margin);
+// evidence of a first copy and its repetition (log-likelihood ratios of a
+// 1, Q8); `margin` gets the lead over the runner-up.
+int enh_codebook_pick(const int32_t dx[7], const int32_t rx[7], int32_t *margin);
 // The fit of every pattern (and, last, the phasing pair): its 1 bits'
 // summed evidence of both copies.
-void enh_codebook_scores(const double dx[7], const double rx[7], double score[ENH_PHASING_PAIR + 1]);
+void enh_codebook_scores(const int32_t dx[7], const int32_t rx[7], int32_t score[ENH_PHASING_PAIR + 1]);
+// ln I0(x) in Q8 for x in Q8 (x >= 0).
+int32_t enh_log_i0(int64_t x_q4);
 
 void enh_char_init(enh_char_obj *o, int dbg_print);
 // Forgets first copies (a new lock) and returns to letters case.

@@ -39,6 +39,19 @@ void enh_tone_clear(enh_tone *t)
 	t->inc = inc;
 }
 
+int32_t enh_hz_steps(double hz)
+{
+	return static_cast<int32_t>(std::llround(hz / ENH_RATE * 4294967296.0));
+}
+
+void enh_pair_tune(enh_pair *p, int32_t offset)
+{
+	// The tones 85 Hz either side; wrapping is a whole turn.
+	static const int32_t k85 = enh_hz_steps(85.0);
+	p->mark.inc = static_cast<uint32_t>(offset) + static_cast<uint32_t>(k85);
+	p->space.inc = static_cast<uint32_t>(offset) - static_cast<uint32_t>(k85);
+}
+
 void enh_front_init(enh_front *f)
 {
 	std::memset(f, 0, sizeof *f);

@@ -21,6 +21,7 @@
 #include "iq_interp.h"
 
 constexpr int ENH_WIN = 17; // samples summed: one bit at 1700 samples/s
+constexpr int ENH_RING = 1024; // per-sample evidence history of a pair: 60 bits
 constexpr double ENH_RATE = 1700.0;
 
 struct enh_tone {
@@ -69,6 +70,47 @@ inline int32_t enh_tone_energy(const enh_tone *t)
 {
 	const int64_t r = t->acc_re, i = t->acc_im;
 	return static_cast<int32_t>((r * r + i * i) >> 10);
+}
+
+// A pair of correlators 170 Hz apart round a carrier offset, with the
+// history of their evidence per sample: d = mark - space energy (positive:
+// the upper tone, a 1 bit), e = mark + space energy.
+struct enh_pair {
+	int32_t listen; // carrier offset listened at while unlocked, in
+			// oscillator steps (2^32 a turn a sample)
+	enh_tone mark, space;
+	int32_t d[ENH_RING];
+	int32_t e[ENH_RING];
+};
+
+// Oscillator steps of a frequency: 2^32 per turn per sample.
+int32_t enh_hz_steps(double hz);
+// Oscillators of the pair at a carrier offset in oscillator steps (the
+// listening offset is not changed).
+void enh_pair_tune(enh_pair *p, int32_t offset);
+
+inline void enh_pair_step(enh_pair *p, const int16_t *sine, int xr, int xi, int pos, int64_t n)
+{
+	enh_tone_step(&p->mark, sine, xr, xi, pos);
+	enh_tone_step(&p->space, sine, xr, xi, pos);
+	const int32_t em = enh_tone_energy(&p->mark), es = enh_tone_energy(&p->space);
+	const int idx = static_cast<int>(n & (ENH_RING - 1));
+	p->d[idx] = em - es;
+	p->e[idx] = em + es;
+}
+
+// Value of a per-sample ring at a Q16 sample time, interpolated.
+inline int64_t enh_ring_at(const int32_t *ring, int64_t t)
+{
+	const int64_t i = t >> 16;
+	const int64_t f = t & 0xffff;
+	const int64_t a = ring[i & (ENH_RING - 1)], b = ring[(i + 1) & (ENH_RING - 1)];
+	return a + (((b - a) * f) >> 16);
+}
+
+constexpr int64_t enh_q16(double v)
+{
+	return static_cast<int64_t>(v * 65536.0 + (v >= 0 ? 0.5 : -0.5));
 }
 
 #endif

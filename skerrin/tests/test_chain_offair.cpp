@@ -8,11 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <random>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -153,7 +156,74 @@ int wrong_characters(const std::string &name, const char *extra)
 	return fitting_distance(trimmed(read_file(txt)), echoed_text(out));
 }
 
+// A copy of a three-channel recording with white noise added to the
+// signal's channel (1): `snr_db` is the recording's own power over the
+// added noise's power in 500 Hz.  Returns the copy's path, empty on failure.
+std::string with_noise(const std::string &raw, double snr_db, unsigned seed)
+{
+	std::string rec = read_file(raw);
+	const size_t frames = rec.size() / 12;
+	if (frames == 0)
+		return "";
+	auto word = [&](size_t f, int k) -> int {
+		const size_t at = f * 12 + 4 + 2 * k;
+		return (uint8_t(rec[at]) | uint8_t(rec[at + 1]) << 8) & 0x7fff;
+	};
+	double mean[2] = {0, 0}, power = 0;
+	for (size_t f = 0; f < frames; f++)
+		for (int k = 0; k < 2; k++)
+			mean[k] += word(f, k);
+	for (int k = 0; k < 2; k++)
+		mean[k] /= double(frames);
+	for (size_t f = 0; f < frames; f++)
+		for (int k = 0; k < 2; k++)
+			power += (word(f, k) - mean[k]) * (word(f, k) - mean[k]);
+	power /= double(frames);
+	const double sigma = std::sqrt(power / std::pow(10, snr_db / 10) * 1707.65 / 500 / 2);
+	std::mt19937 gen(seed);
+	std::normal_distribution<double> noise(0, sigma);
+	for (size_t f = 0; f < frames; f++)
+		for (int k = 0; k < 2; k++) {
+			const size_t at = f * 12 + 4 + 2 * k;
+			const int v = std::clamp(word(f, k) + int(std::lround(noise(gen))), 0, 32767);
+			const int mark = uint8_t(rec[at + 1]) & 0x80;
+			rec[at] = char(v & 0xff);
+			rec[at + 1] = char((v >> 8) | mark);
+		}
+	char path[] = "/tmp/offair-noise-XXXXXX";
+	const int fd = mkstemp(path);
+	if (fd < 0)
+		return "";
+	const bool ok = write(fd, rec.data(), rec.size()) == ssize_t(rec.size());
+	close(fd);
+	return ok ? path : "";
+}
+
 } // namespace
+
+TEST(ChainOffAir, EnhancedChainHoldsTheWeatherBulletinWithNoiseAdded)
+{
+	// The bulletin with white noise at 4 dB (two noise draws): the lock
+	// holds and the text is read, no collapse into garbage.
+	if (kSkerrin == nullptr)
+		GTEST_SKIP() << "the skerrin program is not part of this build";
+	const std::string dir = NAVTEX_TESTDATA_DIR;
+	const std::string raw = dir + "/offair-518-weather.raw", txt = dir + "/offair-518-weather.txt";
+	if (!readable(raw) || !readable(txt))
+		GTEST_SKIP() << "off-air recording " << raw << " or its reference text is not available";
+	const std::string reference = trimmed(read_file(txt));
+	for (unsigned seed : {1u, 4u}) {
+		const std::string noisy = with_noise(raw, 4, seed);
+		ASSERT_FALSE(noisy.empty());
+		int status = 0;
+		const std::string out = run_daemon(noisy, status, "-A");
+		unlink(noisy.c_str());
+		ASSERT_EQ(status, 0) << out;
+		const double percent = 100.0 * fitting_distance(reference, echoed_text(out)) / reference.size();
+		std::printf("weather at 4 dB, noise draw %u: %.2f %% wrong with -A\n", seed, percent);
+		EXPECT_LE(percent, 3.0) << echoed_text(out);
+	}
+}
 
 TEST(ChainOffAir, EnhancedChainMakesNoMoreWrongCharacters)
 {

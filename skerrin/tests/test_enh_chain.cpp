@@ -21,7 +21,7 @@ namespace {
 constexpr int kIdxE = 4, kIdxT = 19, kIdxFigs = 29, kIdxA = 33, kIdxC = 34;
 
 // Soft evidence of a pattern: +level for its 1 bits, -level for its 0 bits.
-void evidence(int idx, double level, double *v)
+void evidence(int idx, int32_t level, int32_t *v)
 {
 	for (int j = 0; j < 7; j++)
 		v[j] = Alphabet[idx].sevenbit[j] ? level : -level;
@@ -29,17 +29,17 @@ void evidence(int idx, double level, double *v)
 
 TEST(EnhCodebook, PicksTheFittingPatternFromBothCopies)
 {
-	double dx[7], rx[7], margin = 0;
+	int32_t dx[7], rx[7], margin = 0;
 	for (int i = 0; i < ALPHABET_SIZE; i++) {
 		evidence(i, 1000, dx);
 		evidence(i, 1000, rx);
 		EXPECT_EQ(enh_codebook_pick(dx, rx, &margin), i);
 		// The runner-up trades one 1 bit for a 0 bit: it loses that bit's
 		// +2000 of both copies and gains its -2000.
-		EXPECT_DOUBLE_EQ(margin, 4000);
+		EXPECT_EQ(margin, 4000);
 	}
 	// A faded first copy leaves the repetition to decide, and the other way.
-	const double none[7] = {0, 0, 0, 0, 0, 0, 0};
+	const int32_t none[7] = {0, 0, 0, 0, 0, 0, 0};
 	evidence(kIdxT, 500, rx);
 	EXPECT_EQ(enh_codebook_pick(none, rx, &margin), kIdxT);
 	EXPECT_EQ(enh_codebook_pick(rx, none, &margin), kIdxT);
@@ -51,14 +51,37 @@ TEST(EnhCodebook, PicksTheFittingPatternFromBothCopies)
 	EXPECT_EQ(enh_codebook_pick(rx, dx, &margin), kIdxE);
 	// Each copy alone too weak but pointing the same way: combined it is read.
 	evidence(kIdxT, 100, dx);
-	double noisy[7];
+	int32_t noisy[7];
 	evidence(kIdxT, 100, noisy);
-	noisy[0] = -noisy[0] * 0.5; // one bit of the repetition flipped
+	noisy[0] = -noisy[0] / 2; // one bit of the repetition flipped
 	EXPECT_EQ(enh_codebook_pick(dx, noisy, &margin), kIdxT);
 	// The phasing pair: phasing signal 1 first, phasing signal 2 repeated.
 	evidence(kIdxC, 1000, dx);
 	evidence(kIdxA, 1000, rx);
 	EXPECT_EQ(enh_codebook_pick(dx, rx, &margin), ENH_PHASING_PAIR);
+}
+
+TEST(EnhCodebook, LogI0InFixedPointFollowsTheFunction)
+{
+	// Table, interpolation and asymptote within 0.01 nats of ln I0 (Q8
+	// argument and result), from zero out to where the ratios are capped.
+	for (double x : {0.0, 0.3, 1.0, 3.7, 10.0, 63.9, 64.0, 64.1, 200.0, 5000.0}) {
+		const double want = x < 500 ? std::log(std::cyl_bessel_i(0.0, x)) : x - 0.5 * std::log(2 * M_PI * x);
+		const int32_t got = enh_log_i0(std::llround(x * 256));
+		EXPECT_NEAR(got / 256.0, want, 0.01) << x;
+	}
+}
+
+TEST(EnhAfc, AngleInTurnsAllRound)
+{
+	// The AFC's turn from the arc tangent table: every octant, to within
+	// a ten-thousandth of a turn (0.02 Hz of carrier error).
+	for (int deg = -179; deg <= 180; deg += 7) {
+		const double a = deg * M_PI / 180;
+		const int64_t re = std::llround(1e9 * std::cos(a)), im = std::llround(1e9 * std::sin(a));
+		EXPECT_NEAR(enh_angle(re, im) / 4294967296.0, deg / 360.0, 1e-4) << deg;
+	}
+	EXPECT_EQ(enh_angle(0, 0), 0);
 }
 
 // A group's evidence as the bit clock gives it: d = +-level, e = level.
@@ -202,7 +225,7 @@ decoded decode(int fd, int chain)
 	decode_i_q_sig(o);
 	close(fd);
 	if (o->channels[0].enh)
-		out.period = o->channels[0].enh->clock.period / 65536.0;
+		out.period = o->channels[0].enh->clock.loop.period / 65536.0;
 	gt_msg_reset(&o->channels[0].msg_obj);
 	while (MessageObj *m = message_list_get()) {
 		if (out.id.empty()) {

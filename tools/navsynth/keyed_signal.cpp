@@ -43,29 +43,55 @@ struct Fader {
 	}
 };
 
-KeyedSignal::KeyedSignal(const Config &cfg, int ch, double rate, Gauss &g)
-	: rate_(rate), amplitude_(cfg.chan[static_cast<size_t>(ch)].amplitude),
-	  offset_hz_(cfg.chan[static_cast<size_t>(ch)].offset_hz)
+KeyedSignal::KeyedSignal(const Config &cfg, int ch, double rate, Gauss &g) : rate_(rate)
 {
 	const ChannelConfig &cc = cfg.chan[static_cast<size_t>(ch)];
-	fader_ = std::make_unique<Fader>(cc.fading_hz, g);
+	faders_.push_back(std::make_unique<Fader>(cc.fading_hz, g));
 	const int phasing = static_cast<int>(std::lround(cfg.phasing_s * kBaud / 14.0));
 	const int idle = static_cast<int>(std::lround(cfg.idle_s * kBaud / 14.0));
-	bit_s_ = 1.0 / (kBaud * (1.0 + cc.ppm * 1e-6));
-	gap_n_ = std::max(0L, std::lround(cfg.gap_s * rate));
-	gap_left_ = gap_n_;
+	const bool own = !cc.tx.empty();
+	if (own && cc.tx.size() != cc.transmissions.size()) {
+		error_ = "channel " + std::to_string(ch) + ": transmission settings do not match the transmissions";
+		return;
+	}
+	auto samples = [&](double s) { return std::max(0L, std::lround(s * rate)); };
 	for (size_t t = 0; t < cc.transmissions.size(); t++) {
 		Encoded e = encode_text(cc.transmissions[t]);
 		if (!e.error.empty()) {
 			error_ = "channel " + std::to_string(ch) + ", message " + std::to_string(t + 1) + ": " + e.error;
 			sent_.clear();
+			keying_.clear();
 			return;
 		}
 		sent_.push_back(interleave(e.codes, phasing, idle));
+		Keying k{cc.amplitude, cc.offset_hz, 1.0 / (kBaud * (1.0 + cc.ppm * 1e-6)), samples(cfg.gap_s), 0, -1,
+			 faders_[0].get()};
+		if (own) {
+			const TxParams &p = cc.tx[t];
+			if (p.snr_db < 1e8 && cc.snr_db < 1e8)
+				k.amplitude *= std::pow(10.0, (p.snr_db - cc.snr_db) / 20.0);
+			k.offset_hz = p.offset_hz;
+			k.bit_s = 1.0 / (kBaud * (1.0 + p.ppm * 1e-6));
+			k.gap_n = samples(p.gap_s);
+			k.skip = samples(p.skip_s);
+			k.end = p.end_s > 0 ? samples(p.end_s) : -1;
+			Gauss fg(cfg.seed * 6364136223846793005ull + static_cast<uint64_t>(ch) * 1442695040888963407ull + t);
+			faders_.push_back(std::make_unique<Fader>(p.fading_hz, fg));
+			k.fader = faders_.back().get();
+		}
+		keying_.push_back(k);
 	}
+	tail_n_ = own ? samples(cc.tail_s) : samples(cfg.gap_s);
+	// Without settings of their own the first gap is the channel's.
+	gap_left_ = keying_.empty() ? samples(cfg.gap_s) : keying_[0].gap_n;
 }
 
 KeyedSignal::~KeyedSignal() = default;
+
+void KeyedSignal::start_gap()
+{
+	gap_left_ = t_ < keying_.size() ? keying_[t_].gap_n : tail_n_;
+}
 
 bool KeyedSignal::next(double &re, double &im)
 {
@@ -78,34 +104,39 @@ bool KeyedSignal::next(double &re, double &im)
 		}
 		if (keyed_) {
 			const std::vector<Code> &sent = sent_[t_];
+			const Keying &kk = keying_[t_];
 			const double tt = static_cast<double>(n_) / rate_;
-			const size_t k = static_cast<size_t>(tt / bit_s_);
-			if (k < sent.size() * 7) {
+			const size_t k = static_cast<size_t>(tt / kk.bit_s);
+			if (k < sent.size() * 7 && n_ != kk.end) {
 				const bool one = (sent[k / 7].bits >> (k % 7)) & 1;
-				const double f = offset_hz_ + (one ? kShiftHz : -kShiftHz);
+				const double f = kk.offset_hz + (one ? kShiftHz : -kShiftHz);
 				phase_ += 2 * kPi * f / rate_;
 				if (phase_ > kPi)
 					phase_ -= 2 * kPi;
 				else if (phase_ < -kPi)
 					phase_ += 2 * kPi;
+				n_++;
+				if (n_ <= kk.skip)
+					continue; // before where the recording joins it
 				double fr, fi;
-				fader_->gain(static_cast<double>(index_) / rate_, fr, fi);
-				const double a = amplitude_ * std::cos(phase_), b = amplitude_ * std::sin(phase_);
+				kk.fader->gain(static_cast<double>(index_) / rate_, fr, fi);
+				const double a = kk.amplitude * std::cos(phase_), b = kk.amplitude * std::sin(phase_);
 				re = a * fr - b * fi;
 				im = a * fi + b * fr;
-				n_++;
 				index_++;
 				return true;
 			}
 			keyed_ = false;
+			spans_.back().second = static_cast<size_t>(index_);
 			t_++;
-			gap_left_ = gap_n_;
+			start_gap();
 			continue;
 		}
 		if (t_ >= sent_.size())
 			return false;
 		keyed_ = true;
 		n_ = 0;
+		spans_.emplace_back(static_cast<size_t>(index_), static_cast<size_t>(index_));
 	}
 }
 

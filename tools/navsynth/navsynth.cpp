@@ -208,6 +208,7 @@ std::string render_channel(const Config &cfg, int ch, ChannelSignal &out, size_t
 	double re, im;
 	while (sig.next(re, im))
 		push_noise(re, im);
+	out.spans = sig.spans();
 	while (out.i.size() < pad_to)
 		push_noise(0, 0);
 	return "";

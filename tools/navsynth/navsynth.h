@@ -6,10 +6,12 @@
 // signals) as continuous-phase FSK at 100 baud, +-85 Hz around the
 // channel centre (a 1 bit is the upper tone), in complex baseband.
 // Amplitude, noise (SNR in a 500 Hz band), carrier offset, bit-rate error
-// and Rayleigh fading are per channel.  Output frames follow the stream
-// layout: per channel a Q word then an I word, unsigned 15-bit around
-// 16384, bit 15 set on the last word of every 64th frame.  Seeded, so
-// every run with the same settings writes the same bytes.
+// and Rayleigh fading are per channel, or per transmission where a channel
+// lists its transmissions' own settings (a stream of stations that differ,
+// with gaps of their own, joined or left mid-text).  Output frames follow
+// the stream layout: per channel a Q word then an I word, unsigned 15-bit
+// around 16384, bit 15 set on the last word of every 64th frame.  Seeded,
+// so every run with the same settings writes the same bytes.
 #ifndef NAVSYNTH_H
 #define NAVSYNTH_H
 
@@ -17,6 +19,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace navsynth {
@@ -56,8 +59,28 @@ std::vector<Code> interleave(const std::vector<Code> &text, int phasing, int idl
 // "NNNN"; text after the last one forms a further transmission.
 std::vector<std::string> split_messages(const std::string &file_text);
 
+// One transmission's own settings.  Its level is an SNR over the channel's
+// noise (set by the channel's amplitude and SNR); offset, bit-rate error and
+// fading replace the channel's.  skip_s and end_s cut the signal: the
+// recording joins it skip_s after its start and loses it end_s after its
+// start (0: at its end), times counted in the transmission's own bits.
+struct TxParams {
+	double gap_s = 1.0;     // noise before it
+	double snr_db = 1e9;    // huge: the channel's amplitude
+	double offset_hz = 0.0;
+	double ppm = 0.0;
+	double fading_hz = 0.0; // Doppler spread, 0 = none
+	double skip_s = 0.0;
+	double end_s = 0.0;
+};
+
 struct ChannelConfig {
 	std::vector<std::string> transmissions; // texts; empty: noise only
+	// Empty: every transmission takes the channel's settings below, with
+	// the Config's gap before, between and after them.  Otherwise one per
+	// transmission, and tail_s of noise after the last.
+	std::vector<TxParams> tx;
+	double tail_s = 1.0;
 	double amplitude = 785.0;               // tone peak, sample units
 	double snr_db = 1e9;                    // in a 500 Hz band; huge = clean
 	double offset_hz = 0.0;                 // carrier offset
@@ -92,13 +115,18 @@ private:
 // Baseband generator of one channel: a sequence of sample pairs.
 struct ChannelSignal {
 	std::vector<float> i, q;
+	// Per transmission: the first frame of its signal and the frame after
+	// its last.
+	std::vector<std::pair<size_t, size_t>> spans;
 };
 
 struct Fader;
 
 // One channel's keyed tones, clean and faded, sample by sample at `rate`:
-// the gap, each transmission followed by a gap, then the end.  The fading
-// paths are drawn from `g`.
+// the gap, each transmission followed by a gap, then the end; or, where the
+// channel lists its transmissions' own settings, each transmission after
+// its own gap, then the tail.  The channel's fading paths are drawn from
+// `g`; a transmission's own fading has a generator of its own.
 class KeyedSignal {
 public:
 	KeyedSignal(const Config &cfg, int ch, double rate, Gauss &g);
@@ -109,13 +137,28 @@ public:
 	const std::string &error() const { return error_; }
 	// The next sample; false at the end.
 	bool next(double &re, double &im);
+	// Per transmission so far: the first sample of its signal and the
+	// sample after its last.
+	const std::vector<std::pair<size_t, size_t>> &spans() const { return spans_; }
 
 private:
-	double rate_, amplitude_, offset_hz_, bit_s_ = 0.01;
-	std::unique_ptr<Fader> fader_;
+	// How one transmission is keyed.
+	struct Keying {
+		double amplitude, offset_hz, bit_s;
+		long gap_n;      // samples of noise before it
+		long skip, end;  // samples of it left out at its start; where it is lost, -1: never
+		Fader *fader;
+	};
+	void start_gap();
+
+	double rate_;
+	std::vector<std::unique_ptr<Fader>> faders_; // the channel's, then any own
+	std::vector<Keying> keying_;
+	long tail_n_ = 0;
 	std::vector<std::vector<Code>> sent_;
+	std::vector<std::pair<size_t, size_t>> spans_;
 	std::string error_;
-	long gap_n_ = 0, gap_left_ = 0;
+	long gap_left_ = 0;
 	size_t t_ = 0;
 	bool keyed_ = false;
 	long n_ = 0;

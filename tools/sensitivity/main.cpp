@@ -6,6 +6,10 @@
 //
 //   sensitivity [-n seeds] [-o cases.csv] [-d plot-folder]   run the sweeps
 //   sensitivity -c cases.csv [-d plot-folder]                from a CSV
+//   sensitivity -w parts [-n seeds] [-m minutes] [-k channels] [-N case-seeds]
+//               [-t tail-minutes] [-o messages.csv]           watch mode
+// Watch mode parts: s streams, p two transmissions a second apart, m a
+// recording joined mid-message (or "all").
 #include <unistd.h>
 
 #include <cmath>
@@ -19,6 +23,7 @@
 
 #include "charts.h"
 #include "sensitivity.h"
+#include "watch_main.h"
 
 using namespace sensitivity;
 
@@ -268,7 +273,12 @@ void summary(const std::vector<row> &rows)
 int usage()
 {
 	fprintf(stderr, "usage: sensitivity [-n seeds] [-o cases.csv] [-d plot-folder]\n"
-			"       sensitivity -c cases.csv [-d plot-folder]\n");
+			"       sensitivity -c cases.csv [-d plot-folder]\n"
+			"       sensitivity -w s|p|m|all [-n seeds] [-m minutes] [-k channels] [-N case-seeds]\n"
+			"                   [-t tail-minutes] [-o messages.csv]\n"
+			"watch mode (-w): s streams of consecutive transmissions (default 3 seeds, 60 minutes,\n"
+			"3 channels), p two transmissions a second apart, m a recording joined mid-message\n"
+			"that then goes dead for tail-minutes (default 10); p and m take case-seeds (default 10)\n");
 	return 2;
 }
 
@@ -277,12 +287,16 @@ int usage()
 int main(int argc, char **argv)
 {
 	int seeds = 20;
+	bool seeds_given = false;
 	std::string out_csv, in_csv, dir;
+	watch_options w;
+	bool watch = false, watch_only = false;
 	int c;
-	while ((c = getopt(argc, argv, "n:o:c:d:h")) != -1) {
+	while ((c = getopt(argc, argv, "n:o:c:d:w:m:k:N:t:h")) != -1) {
 		switch (c) {
 		case 'n':
 			seeds = atoi(optarg);
+			seeds_given = true;
 			if (seeds < 1 || seeds > 1000) {
 				fprintf(stderr, "sensitivity: seeds must be 1 to 1000\n");
 				return 2;
@@ -297,11 +311,34 @@ int main(int argc, char **argv)
 		case 'd':
 			dir = optarg;
 			break;
+		case 'w':
+			watch = true;
+			[[fallthrough]];
+		case 'm':
+		case 'k':
+		case 'N':
+		case 't': {
+			watch_only |= c != 'w';
+			const std::string err = watch_option(c, optarg, w);
+			if (!err.empty()) {
+				fprintf(stderr, "sensitivity: %s\n", err.c_str());
+				return 2;
+			}
+			break;
+		}
 		default:
 			return usage();
 		}
 	}
-	if (optind != argc || (!in_csv.empty() && !out_csv.empty()))
+	if (watch) {
+		if (optind != argc || !in_csv.empty() || !dir.empty())
+			return usage();
+		if (seeds_given)
+			w.seeds = seeds;
+		w.csv = out_csv;
+		return watch_mode(w);
+	}
+	if (watch_only || optind != argc || (!in_csv.empty() && !out_csv.empty()))
 		return usage();
 
 	std::vector<row> rows;

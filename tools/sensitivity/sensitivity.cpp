@@ -1,10 +1,9 @@
 // Sensitivity cases: synthesis, in-process decoding, scoring, CSV.
 #include "sensitivity.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -12,10 +11,7 @@
 #include <map>
 #include <sstream>
 
-#include "messages.h"
 #include "navsynth.h"
-#include "enh_chain.h"
-#include "skerrin.h"
 
 namespace sensitivity {
 
@@ -32,17 +28,6 @@ const char *const kBodies[] = {
 	"MODERATE OR ROUGH. SHOWERS. GOOD, OCCASIONALLY POOR.",
 };
 const char *const kIds[] = {"SA42", "LA14", "EB63"};
-
-std::string read_fd(int fd)
-{
-	std::string s;
-	char buf[8192];
-	lseek(fd, 0, SEEK_SET);
-	for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
-		s.append(buf, size_t(n));
-	return s;
-}
-
 
 std::string fmt(double v)
 {
@@ -122,71 +107,26 @@ std::string message_text(uint64_t seed)
 	return "ZCZC " + message_id(seed) + "\n" + kBodies[seed % 3] + "\nNNNN";
 }
 
-int scratch_fd(const char *name)
+std::string record(const navsynth::Config &cfg, int &fd)
 {
-	int fd = memfd_create(name, 0);
-	if (fd >= 0)
-		return fd;
-	FILE *f = tmpfile();
-	if (!f)
-		return -1;
-	fd = dup(fileno(f));
-	fclose(f);
-	return fd;
+	fd = scratch_fd("recording");
+	if (fd < 0)
+		return std::string("cannot make a scratch file: ") + strerror(errno);
+	FILE *rf = fdopen(dup(fd), "w");
+	std::string err = rf ? navsynth::write_recording(cfg, rf, nullptr) : "fdopen failed";
+	if (rf && fclose(rf) != 0 && err.empty())
+		err = std::string("cannot write the recording: ") + strerror(errno);
+	if (!err.empty()) {
+		close(fd);
+		fd = -1;
+		return "navsynth: " + err;
+	}
+	return "";
 }
 
-std::string decode_recording(int rec, const std::string &chain, decoded &out)
+int transmissions_per_case(const std::string &sweep)
 {
-	out = decoded{};
-	lseek(rec, 0, SEEK_SET);
-	// The daemon's start-up lines and character echo go to standard
-	// output; both are caught, the echo alone kept.
-	int echo = scratch_fd("echo");
-	if (echo < 0)
-		return std::string("cannot make a scratch file: ") + strerror(errno);
-	std::string err;
-	fflush(stdout);
-	const int saved = dup(1);
-	dup2(echo, 1);
-	skerrin_all *o = skerrin_init(1, 0x08, 1700);
-	if (o) {
-		// The daemon's defaults: lock after more than two phasing periods,
-		// queue every message whatever its errors.
-		int minphasings = 2;
-		double max_err = 100.0;
-		skerrin_all_set(o, 0, &minphasings);
-		skerrin_all_set(o, 2, &max_err);
-		if (chain == "enhanced" && skerrin_set_chain(o, SKERRIN_CHAIN_ENHANCED) != 0)
-			err = "cannot make the enhanced chain";
-		fflush(stdout);
-		ftruncate(echo, 0);
-		lseek(echo, 0, SEEK_SET);
-		o->input_fd = rec;
-		o->copy_fd = -1;
-		if (err.empty())
-			decode_i_q_sig(o);
-	}
-	fflush(stdout);
-	dup2(saved, 1);
-	close(saved);
-	if (!o) {
-		close(echo);
-		return "skerrin_init failed";
-	}
-	out.echo = read_fd(echo);
-	close(echo);
-
-	gt_msg_reset(&o->channels[0].msg_obj);
-	while (MessageObj *m = message_list_get()) {
-		out.ids.push_back(std::string(m->msg_id, size_t(std::max(0, std::min(m->msg_id_len, 4)))));
-		out.errors.push_back(m->errors);
-		message_remove(&m);
-	}
-	for (int i = 0; i < o->no_of_chan; i++)
-		enh_cha_free(o->channels[i].enh);
-	delete[] o->channels;
-	delete o;
-	return err;
+	return sweep == "offset" || sweep == "ppm" || sweep == "fading" ? 2 : 1;
 }
 
 std::string run_case(const condition &c, outcome &out)
@@ -198,41 +138,43 @@ std::string run_case(const condition &c, outcome &out)
 	cfg.seed = c.seed;
 	cfg.chan.resize(1);
 	navsynth::ChannelConfig &ch = cfg.chan[0];
-	ch.transmissions = {message_text(c.seed)};
+	// Consecutive transmissions carry other texts, so each is scored on
+	// its own; the next seed's text has another identifier.
+	const int sent = transmissions_per_case(c.sweep);
+	for (int k = 0; k < sent; k++)
+		ch.transmissions.push_back(message_text(c.seed + uint64_t(k)));
 	ch.snr_db = c.snr_db;
 	ch.offset_hz = c.offset_hz;
 	ch.ppm = c.ppm;
 	ch.fading_hz = c.fading_hz;
 
-	int rec = scratch_fd("recording");
-	if (rec < 0)
-		return std::string("cannot make a scratch file: ") + strerror(errno);
-	FILE *rf = fdopen(dup(rec), "w");
-	std::string err = rf ? navsynth::write_recording(cfg, rf, nullptr) : "fdopen failed";
-	if (rf)
-		fclose(rf);
-	if (!err.empty()) {
-		close(rec);
-		return "navsynth: " + err;
-	}
+	int rec = -1;
+	std::string err = record(cfg, rec);
+	if (!err.empty())
+		return err;
 	decoded d;
 	err = decode_recording(rec, c.chain, d);
 	close(rec);
 	if (!err.empty())
 		return err;
 
-	const std::string id = message_id(c.seed);
-	for (size_t k = 0; k < d.ids.size(); k++)
-		if (d.ids[k] == id) {
-			out.msg_ok = true;
-			out.msg_errors = d.errors[k];
-			break;
-		}
-	const std::string ref = message_text(c.seed);
+	const std::string echo = strip_marks(d.echo);
 	out.locked = !d.echo.empty();
-	out.ref_chars = int(ref.size());
-	out.wrong_chars = fitting_distance(ref, strip_marks(d.echo));
-	out.unmarked = unmarked_errors(ref, strip_marks(d.echo));
+	int queued = 0;
+	for (int k = 0; k < sent; k++) {
+		const std::string id = message_id(c.seed + uint64_t(k));
+		for (size_t m = 0; m < d.ids.size(); m++)
+			if (d.ids[m] == id) {
+				out.msg_errors = std::max(out.msg_errors, 0) + d.errors[m];
+				queued++;
+				break;
+			}
+		const std::string ref = message_text(c.seed + uint64_t(k));
+		out.ref_chars += int(ref.size());
+		out.wrong_chars += fitting_distance(ref, echo);
+		out.unmarked += unmarked_errors(ref, echo);
+	}
+	out.msg_ok = queued == sent;
 	return "";
 }
 

@@ -2,19 +2,23 @@
 // and impairments, decoded by the daemon's own chain, scored against the
 // sent text.
 //
-// One case is one channel carrying one message at a given SNR (dB in a
-// 500 Hz band), carrier offset (Hz), bit-rate error (ppm), fading Doppler
-// spread (Hz) and frame rate (frames per second), with a noise seed.  Its
+// One case is one channel carrying one message (two consecutive ones in
+// the offset, bit-rate and fading sweeps) at a given SNR (dB in a 500 Hz
+// band), carrier offset (Hz), bit-rate error (ppm), fading Doppler spread
+// (Hz) and frame rate (frames per second), with a noise seed.  Its
 // result: the character error rate of the daemon's character echo against
-// the sent text (edit distance over the reference length), whether the
-// bit clock locked (any character echoed), and whether the message was
-// queued with its identifier.
+// the sent texts (edit distance over the reference length), whether the
+// bit clock locked (any character echoed), and whether the messages were
+// queued with their identifiers.
 #ifndef SENSITIVITY_H
 #define SENSITIVITY_H
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "decode.h"
+#include "navsynth.h"
 
 namespace sensitivity {
 
@@ -62,24 +66,21 @@ int unmarked_errors(const std::string &reference, const std::string &echo);
 std::string message_text(uint64_t seed);
 std::string message_id(uint64_t seed);
 
+// Transmissions a case of the sweep sends: two in the offset, bit-rate
+// and fading sweeps (the second after one second of noise, so that the
+// chain must let go of the first and find the second), else one.
+int transmissions_per_case(const std::string &sweep);
+
 // Synthesizes and decodes one case in this process; the daemon's echo is
-// caught from standard output.  Empty error text on success.
+// caught from standard output.  Of several transmissions each text is
+// scored against the echo and their counts summed; the message counts as
+// queued when every one was, its errors the sum.  Empty error text on
+// success.
 std::string run_case(const condition &c, outcome &out);
 
-// A file descriptor of an anonymous scratch file, or -1.
-int scratch_fd(const char *name);
-
-// What the daemon's chain made of a one-channel recording: the character
-// echo, and the identifiers and error counts of the messages it queued.
-struct decoded {
-	std::string echo;
-	std::vector<std::string> ids;
-	std::vector<int> errors;
-};
-// Decodes the recording open on `rec` (from its start) in this process
-// with the chain named as in `condition::chain`.  Empty error text on
-// success.
-std::string decode_recording(int rec, const std::string &chain, decoded &out);
+// Writes the recording into a new scratch file, left open in `fd` (-1 on
+// failure).  Empty error text on success.
+std::string record(const navsynth::Config &cfg, int &fd);
 
 // CSV: a header line, then one line per case.
 std::string csv_header();

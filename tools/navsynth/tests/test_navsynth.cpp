@@ -163,6 +163,53 @@ TEST(NavsynthSignal, MarkIsTheUpperToneAndSpaceTheLower)
 	EXPECT_NEAR(rot(8), -65.0, 1.0);
 }
 
+// A transmission's own settings: its gap, level over the channel's noise,
+// offset and bit-rate error, and the stretch of it the recording holds.
+TEST(NavsynthSignal, TransmissionsTakeTheirOwnSettingsAndCuts)
+{
+	Config cfg = one_channel("E");
+	cfg.rate = 1700;
+	cfg.chan[0].transmissions.push_back("TEST");
+	cfg.chan[0].snr_db = 60; // little noise; the levels below are over it
+	TxParams a, b;
+	a.gap_s = 2;
+	a.snr_db = 66; // twice the channel's amplitude
+	a.offset_hz = -30;
+	b.gap_s = 0.5;
+	b.snr_db = 60;
+	b.offset_hz = 25;
+	b.ppm = 10000;
+	b.skip_s = 1.0;
+	b.end_s = 3.0;
+	cfg.chan[0].tx = {a, b};
+	cfg.chan[0].tail_s = 4;
+	ChannelSignal sig;
+	ASSERT_EQ(render_channel(cfg, 0, sig, 0), "");
+	ASSERT_EQ(sig.spans.size(), 2u);
+	EXPECT_EQ(sig.spans[0].first, 3400u);
+	const size_t a_len = sig.spans[0].second - sig.spans[0].first;
+	EXPECT_EQ(sig.spans[1].first, sig.spans[0].second + 850);
+	EXPECT_EQ(sig.spans[1].second - sig.spans[1].first, 3400u);
+	EXPECT_EQ(sig.i.size(), sig.spans[1].second + 6800);
+	auto rot = [&](size_t n) {
+		std::complex<double> x(sig.i[n - 1], sig.q[n - 1]), y(sig.i[n], sig.q[n]);
+		return std::arg(y * std::conj(x)) * cfg.rate / (2 * M_PI);
+	};
+	// Phasing signal 1 opens with a space bit.
+	EXPECT_NEAR(rot(3400 + 8), -85.0 - 30.0, 2.0);
+	EXPECT_NEAR(std::hypot(sig.i[3430], sig.q[3430]), 2 * 785.0, 30.0);
+	EXPECT_NEAR(std::hypot(sig.i[sig.spans[1].first + 30], sig.q[sig.spans[1].first + 30]), 785.0, 30.0);
+	// Each tone of the second sits 25 Hz up.
+	for (size_t n = sig.spans[1].first + 5; n < sig.spans[1].first + 400; n += 7)
+		EXPECT_NEAR(std::fabs(rot(n) - 25.0), 85.0, 8.0) << n;
+	// Without the cuts and the rate error it would be as long as the first.
+	cfg.chan[0].tx[1] = a;
+	ASSERT_EQ(render_channel(cfg, 0, sig, 0), "");
+	EXPECT_GT(sig.spans[1].second - sig.spans[1].first, a_len / 2);
+	cfg.chan[0].tx.pop_back();
+	EXPECT_NE(render_channel(cfg, 0, sig, 0), "");
+}
+
 TEST(NavsynthSignal, BitRateErrorStretchesTheTransmission)
 {
 	Config cfg = one_channel("TEST");
