@@ -1,19 +1,103 @@
 #!/usr/bin/env bash
-# Fails when an installed program, or the settings library that the user
-# interface links, imports a GLib function that GLib 2.14 does not have.
-# The board's user interface builds against its own GLib, which may be as
-# old as 2.14.  Each function's first version is read from GLib's own
-# introspection data ("version" attribute of GLib-2.0.gir).
+# Fails when the GLib-using code reaches past GLib 2.14, the oldest GLib
+# the board's user interface may bring:
+#  1. every shipped source compiled with GLib's include flags is compiled
+#     again with GLIB_VERSION_MIN_REQUIRED and GLIB_VERSION_MAX_ALLOWED at
+#     the oldest version today's headers know (2.26), so that API marked as
+#     newer is an error; and it must not use the header-only helpers newer
+#     than 2.14 that carry no such mark (g_autofree, g_clear_pointer ...);
+#  2. no installed program, nor the settings library that the user
+#     interface links, imports a GLib function newer than 2.14: each
+#     function's first version is read from GLib's own introspection data
+#     ("version" attribute of GLib-2.0.gir).
 #   glib-floor.sh [build-dir]       (default: build, or $BUILD_DIR)
+#   glib-floor.sh --sources FILE... (step 1 on these files alone)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build="${1:-${BUILD_DIR:-$top/build}}"
 gir=/usr/share/gir-1.0/GLib-2.0.gir
 
+# Header-only API newer than 2.14 that the version macros cannot flag.
+NEWER_MACROS='g_autofree|g_autoptr|g_autolist|g_autoslist|g_autoqueue|g_auto[[:space:]]*\(|'\
+'G_DEFINE_AUTO(PTR)?_CLEANUP_(FUNC|FREE_FUNC|CLEAR_FUNC)|g_clear_pointer|g_steal_pointer|'\
+'g_clear_handle_id|g_clear_list|g_clear_slist|g_assert_(true|false|null|nonnull|cmpmem|cmpstrv|no_errno)|'\
+'G_STATIC_ASSERT|G_SOURCE_(REMOVE|CONTINUE)|G_GNUC_(BEGIN|END)_IGNORE_DEPRECATIONS|G_GNUC_CHECK_VERSION|'\
+'G_GNUC_FALLTHROUGH|G_GNUC_NO_INLINE|G_ALWAYS_INLINE|G_NO_INLINE|G_NORETURN|G_APPROX_VALUE|'\
+'G_SIZEOF_MEMBER|G_DEFINE_QUARK|g_info[[:space:]]*\('
+OLDEST="-DGLIB_VERSION_MIN_REQUIRED=GLIB_VERSION_2_26 -DGLIB_VERSION_MAX_ALLOWED=GLIB_VERSION_2_26"
+
+# One source: compiled against the oldest API, then grepped.  Prints what
+# is wrong; returns 1 if anything is.
+check_source() {
+	local file=$1 cmd=$2 ok=0 out
+	# shellcheck disable=SC2086
+	if ! out=$(eval "$cmd $OLDEST -Werror=deprecated-declarations -fsyntax-only" 2>&1); then
+		echo "glib-floor: $file does not compile against the GLib 2.26 API (2.14 and later):"
+		echo "$out" | grep -E 'error|note: declared' | head -20 | sed 's/^/    /'
+		ok=1
+	fi
+	if grep -nE "\b($NEWER_MACROS)" "$file" | sed "s|^|glib-floor: $file:|; s|\$| (newer than GLib 2.14)|" | grep .; then
+		ok=1
+	fi
+	return $ok
+}
+
+if [ "${1:-}" = "--sources" ]; then
+	shift
+	flags=$(pkg-config --cflags glib-2.0)
+	rc=0
+	for f in "$@"; do
+		check_source "$f" "c++ -std=c++20 $flags -I$(dirname "$f") -c $(printf %q "$f")" || rc=1
+	done
+	exit $rc
+fi
+
+build="${1:-${BUILD_DIR:-$top/build}}"
 "$top/tools/install-deps.sh" libgirepository1.0-dev python3 binutils
 
+# Step 1: the compile commands of the shipped GLib users.
+[ -f "$build/compile_commands.json" ] || cmake "$build" >/dev/null
+hdrs=$(mktemp)
+trap 'rm -f "$hdrs"' EXIT
+commands=$(python3 - "$build/compile_commands.json" 2>"$hdrs" <<'PY'
+import json, shlex, sys
+for e in json.load(open(sys.argv[1])):
+    f = e["file"]
+    if "glib-2.0" not in e["command"] or any(d in f for d in ("/tests/", "/fuzz/", "/bench/")):
+        continue
+    # The same command, without its output, from its own folder.
+    args = shlex.split(e["command"])
+    if "-o" in args:
+        i = args.index("-o")
+        del args[i:i + 2]
+    print(f + "\t" + "cd " + shlex.quote(e["directory"]) + " && " + shlex.join(args))
+    # Our own headers it may include: its folder and the -I folders.
+    dirs = [f.rsplit("/", 1)[0]] + [a[2:] for a in args if a.startswith("-I")]
+    for d in dirs:
+        d = d if d.startswith("/") else e["directory"] + "/" + d
+        print("headers\t" + d, file=sys.stderr)
+PY
+)
+[ -n "$commands" ] || { echo "glib-floor: no GLib-using source in $build/compile_commands.json"; exit 1; }
+src_rc=0
+n=0
+while IFS=$'\t' read -r file cmd; do
+	check_source "$file" "$cmd" || src_rc=1
+	n=$((n + 1))
+done <<<"$commands"
+for d in $(cut -f2 "$hdrs" | xargs -r realpath -m | sort -u); do
+	case "$d" in "$top"/*) ;; *) continue ;; esac
+	for h in "$d"/*.h; do
+		[ -f "$h" ] || continue
+		if grep -nE "\b($NEWER_MACROS)" "$h" | sed "s|^|glib-floor: $h:|; s|\$| (newer than GLib 2.14)|" | grep .; then
+			src_rc=1
+		fi
+	done
+done
+[ $src_rc -eq 0 ] && echo "glib-floor: $n GLib-using sources compile against the 2.26 API and use no newer macro"
+
+# Step 2: the imported functions.
 stage=$(mktemp -d)
-trap 'rm -rf "$stage"' EXIT
+trap 'rm -rf "$stage" "$hdrs"' EXIT
 cmake --install "$build" --prefix "$stage" >/dev/null
 objects=()
 for prog in "$stage"/usr/bin/*; do
@@ -79,3 +163,4 @@ if bad:
     sys.exit(1)
 print("glib-floor: every GLib function imported is in GLib %d.%d" % FLOOR)
 ' "$gir"
+exit $src_rc

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <cstring>
 #include <string>
@@ -442,6 +443,17 @@ TEST_F(Settings, SaveToAReadOnlyFileFailsAndLeavesItIntact)
         EXPECT_EQ(WEXITSTATUS(status), 0) << "settings_save did not return -1";
     }
     EXPECT_EQ(read_text(path), old_text);
+}
+
+TEST_F(Settings, SaveToAFullDeviceReportsTheFailedClose)
+{
+    // /dev/full takes the buffered write and fails the flush at close.
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no writable /dev/full";
+    EXPECT_EQ(settings_save(&rec, "/dev/full"), -1);
+    const auto warnings = log.at(G_LOG_LEVEL_WARNING);
+    ASSERT_FALSE(warnings.empty());
+    EXPECT_EQ(warnings.back(), std::string("Could not write file: /dev/full: ") + g_strerror(ENOSPC));
 }
 
 TEST_F(Settings, LoadSaveLoadRoundTrip)

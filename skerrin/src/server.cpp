@@ -6,12 +6,19 @@
 // channel, EXIT closes the connection, anything else gets
 // "ERR:Command not supported\n".  Channel status is read without a lock
 // from atomic members the acquisition thread writes.
+//
+// One client must not hold the server for ever: a reply has 10 s to be
+// taken, and while another client waits to be accepted, a client that has
+// sent no request for 10 s is dropped.  TCP keepalive ends connections to
+// hosts that vanished.
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,10 +47,25 @@ int used(int r, int room)
 	return r < room ? r : (room > 0 ? room - 1 : 0);
 }
 
-// Longest wait for a client to take a reply: one that sends requests but
-// never reads them would otherwise hold the server, and every other client,
-// for ever.
-constexpr int kSendTimeoutSec = 2;
+// Longest time for a client to take a whole reply: one that sends requests
+// but never reads them would otherwise hold the server, and every other
+// client, for ever.  A slow reader has all of it.
+constexpr int kSendLimitMs = 10000;
+// Longest silence of a client while another waits to be accepted.
+constexpr int kIdleLimitMs = 10000;
+// Keepalive: first probe after this many idle seconds, then every
+// kKeepIntervalSec, the connection ended after kKeepCount unanswered ones.
+constexpr int kKeepIdleSec = 30;
+constexpr int kKeepIntervalSec = 5;
+constexpr int kKeepCount = 3;
+
+using Clock = std::chrono::steady_clock;
+
+int ms_left(Clock::time_point until)
+{
+	auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+	return left > 0 ? static_cast<int>(left) : 0;
+}
 
 // Tells the starter that the server listens, or will not.
 void announce(socket_data *sd)
@@ -64,21 +86,59 @@ void *server_fail(socket_data *sd, const char *what, int fd)
 	return nullptr;
 }
 
-// The whole reply, or false when the client is gone or has not taken it
-// within the time limit.
-bool send_reply(int fd, const char *p, size_t n)
+// The whole reply, or false when the client is gone (errno from send) or
+// has not taken it all within the limit (errno EAGAIN).  `sent` receives
+// the bytes that went out either way.
+bool send_reply(int fd, const char *p, size_t n, size_t *sent)
 {
+	const Clock::time_point until = Clock::now() + std::chrono::milliseconds(kSendLimitMs);
+	*sent = 0;
 	while (n > 0) {
 		// A client gone before its reply must not kill the daemon (SIGPIPE).
-		ssize_t w = send(fd, p, n, MSG_NOSIGNAL);
+		ssize_t w = send(fd, p, n, MSG_NOSIGNAL | MSG_DONTWAIT);
 		if (w < 0 && errno == EINTR)
 			continue;
+		if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+			const int left = ms_left(until);
+			pollfd pf{fd, POLLOUT, 0};
+			if (left == 0 || (poll(&pf, 1, left) == 0 && ms_left(until) == 0)) {
+				errno = EAGAIN;
+				return false;
+			}
+			continue;
+		}
 		if (w <= 0)
 			return false;
 		p += w;
 		n -= static_cast<size_t>(w);
+		*sent += static_cast<size_t>(w);
 	}
 	return true;
+}
+
+// Waits until the client has sent something.  With a listening socket,
+// false once another client waits and this one has been silent for the
+// idle limit since `last`.
+bool await_request(int fd, int lfd, Clock::time_point last)
+{
+	bool other_waits = false;
+	for (;;) {
+		pollfd pf[2] = {{fd, POLLIN, 0}, {lfd, POLLIN, 0}};
+		int nfds = lfd >= 0 ? 2 : 1, timeout = -1;
+		if (other_waits) {
+			timeout = ms_left(last + std::chrono::milliseconds(kIdleLimitMs));
+			if (timeout == 0)
+				return false;
+			nfds = 1;
+		}
+		const int r = poll(pf, static_cast<nfds_t>(nfds), timeout);
+		if (r < 0 && errno != EINTR)
+			return true; // let recv report it
+		if (r > 0 && pf[0].revents)
+			return true;
+		if (r > 0 && nfds == 2 && (pf[1].revents & POLLIN))
+			other_waits = true;
+	}
 }
 
 } // namespace
@@ -101,16 +161,25 @@ int socket_print_status(char *buffer, int max_size, skerrin_cha *channel)
 			channel->s_iq.signal_dbm.load(std::memory_order_relaxed));
 }
 
-int socket_loop(int client_fd, skerrin_all *skerrin_obj, int dbg_print)
+namespace {
+
+// socket_loop, with the listening socket (or -1) to watch for clients
+// waiting behind this one.
+int serve(int client_fd, skerrin_all *skerrin_obj, int dbg_print, int lfd)
 {
 	char *reply = static_cast<char *>(malloc(kReplySize));
 	if (!reply)
 		return -1;
 	char request[kRequestSize];
-	timeval limit{kSendTimeoutSec, 0};
-	setsockopt(client_fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
+	Clock::time_point last = Clock::now();
 
 	for (;;) {
+		if (!await_request(client_fd, lfd, last)) {
+			fprintf(stderr, "%s: client sent no request for %d s while another waits, dropped\n",
+				"socket_loop", kIdleLimitMs / 1000);
+			free(reply);
+			return -1;
+		}
 		ssize_t got = recv(client_fd, request, kRequestSize - 1, 0);
 		if (got < 0 && errno == EINTR)
 			continue;
@@ -119,6 +188,7 @@ int socket_loop(int client_fd, skerrin_all *skerrin_obj, int dbg_print)
 			return static_cast<int>(got);
 		}
 		request[got] = 0;
+		last = Clock::now();
 
 		int cmd = -1;
 		for (int k = 0; k < SOCKET_CMD_COUNT && cmd < 0; k++)
@@ -150,14 +220,22 @@ int socket_loop(int client_fd, skerrin_all *skerrin_obj, int dbg_print)
 			break;
 		}
 
-		if (!send_reply(client_fd, reply, static_cast<size_t>(len))) {
+		size_t sent = 0;
+		if (!send_reply(client_fd, reply, static_cast<size_t>(len), &sent)) {
 			// A vanished client is nothing to report; one that does not
 			// read its replies is.
 			if (errno == EAGAIN || errno == EWOULDBLOCK)
 				fprintf(stderr, "%s: client takes no replies, dropped\n",
 					"socket_loop");
-			if (m)
+			// A message goes to the next client only if none of it went
+			// out: a cut copy here and a whole one there would be two.
+			if (m && sent == 0) {
 				message_list_unget(m);
+			} else if (m) {
+				fprintf(stderr, "%s: message %.4s lost: %zu of %d bytes sent\n", "socket_loop", m->msg_id,
+					sent, len);
+				message_remove(&m);
+			}
 			free(reply);
 			return -1;
 		}
@@ -169,6 +247,24 @@ int socket_loop(int client_fd, skerrin_all *skerrin_obj, int dbg_print)
 			fprintf(stderr, "%s: Socket send:%s\n\n", "socket_loop", reply);
 		}
 	}
+}
+
+// Short keepalive: a half-open connection from a host that vanished is
+// ended within a minute instead of hours.  Best effort.
+void keep_alive(int fd)
+{
+	int on = 1, idle = kKeepIdleSec, intvl = kKeepIntervalSec, cnt = kKeepCount;
+	setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on));
+	setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof(idle));
+	setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intvl, sizeof(intvl));
+	setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &cnt, sizeof(cnt));
+}
+
+} // namespace
+
+int socket_loop(int client_fd, skerrin_all *skerrin_obj, int dbg_print)
+{
+	return serve(client_fd, skerrin_obj, dbg_print, -1);
 }
 
 void *socket_tcp_server(void *parm)
@@ -210,7 +306,8 @@ void *socket_tcp_server(void *parm)
 		}
 		if (dbg)
 			fprintf(stderr, "%s: Socket: client connected\n\n", "socket_tcp_server");
-		socket_loop(cfd, sd->skerrin_obj, dbg);
+		keep_alive(cfd);
+		serve(cfd, sd->skerrin_obj, dbg, lfd);
 		close(cfd);
 		if (dbg)
 			fprintf(stderr, "%s: Socket: Connection closed\n\n", "socket_tcp_server");

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -238,6 +239,9 @@ int skerrin_main(int narg, char **argp)
 			break;
 		case 'm':
 			sscanf(optarg, "%lf", &max_message_err);
+			// A NaN limit would refuse every message, silently.
+			if (!std::isfinite(max_message_err))
+				refuse("error rate limit must be a finite number", optarg);
 			break;
 		case 'c':
 			sscanf(optarg, "%d", &no_of_chan);
@@ -273,7 +277,8 @@ int skerrin_main(int narg, char **argp)
 			enhanced = true;
 			break;
 		case 'e':
-			if (sscanf(optarg, "%lf,%lf,%lf", &dbm_eq[0], &dbm_eq[1], &dbm_eq[2]) != 3) {
+			if (sscanf(optarg, "%lf,%lf,%lf", &dbm_eq[0], &dbm_eq[1], &dbm_eq[2]) != 3 ||
+			    !std::isfinite(dbm_eq[0]) || !std::isfinite(dbm_eq[1]) || !std::isfinite(dbm_eq[2])) {
 				printf("Error reading equation: %s\n", optarg);
 				exit(0);
 			}

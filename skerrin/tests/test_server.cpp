@@ -223,6 +223,55 @@ TEST(Connection, ClientThatNeverReadsIsDropped)
 	EXPECT_EQ(err, "socket_loop: client takes no replies, dropped\n");
 }
 
+TEST(Connection, ReplyLimitCoversTheWholeReplySlowKeptStalledDropped)
+{
+	Daemon d(3);
+	const std::string text = "LONG\n" + std::string(12000, 'W') + "\nNNNN";
+	// The server's end takes only a few kilobytes, so a 10 KB reply goes
+	// out in parts as the client reads.
+	auto small_pipe = [](Connection &c) {
+		int one = 1;
+		setsockopt(c.fd[1], SOL_SOCKET, SO_SNDBUF, &one, sizeof(one));
+	};
+	std::string err;
+	{
+		// A slow reader: part of the reply, a pause longer than any one
+		// send may wait, then the rest; it gets the whole reply and stays.
+		queued(518, text, -75.0, 99);
+		Connection c(d.o);
+		small_pipe(c);
+		testing::internal::CaptureStderr();
+		ASSERT_EQ(send(c.fd[0], "GETMSG", 6, 0), 6);
+		std::string got;
+		ASSERT_GT(client_read_some(c.fd[0], &got, 60000, &err), 0) << err;
+		std::this_thread::sleep_for(std::chrono::seconds(3));
+		while (got.find("TIME:99\n") == std::string::npos &&
+		       client_read_some(c.fd[0], &got, 60000, &err) > 0) {
+		}
+		EXPECT_GT(got.size(), 10100u);
+		EXPECT_EQ(c.ask("GETMSG"), "GETMSG:\n");
+		EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+	}
+	{
+		// A stalled one: part of the reply and then nothing.  Dropped, and
+		// the message, partly sent, is not sent again to the next client.
+		queued(518, text, -75.0, 99);
+		Connection c(d.o);
+		small_pipe(c);
+		testing::internal::CaptureStderr();
+		ASSERT_EQ(send(c.fd[0], "GETMSG", 6, 0), 6);
+		std::string got;
+		ASSERT_GT(client_read_some(c.fd[0], &got, 60000, &err), 0) << err;
+		EXPECT_EQ(c.result(), -1);
+		err = testing::internal::GetCapturedStderr();
+		EXPECT_EQ(err.rfind("socket_loop: client takes no replies, dropped\n"
+				    "socket_loop: message LONG lost: ", 0),
+			  0u)
+			<< err;
+		EXPECT_EQ(message_list_len(), 0);
+	}
+}
+
 TEST(Connection, OverlongMessageCutToReplyBuffer)
 {
 	Daemon d(3);
@@ -311,6 +360,38 @@ TEST(ServerThread, SecondClientWaitsForFirst)
 	client_close(a);
 	EXPECT_GT(client_read_some(b, &got, 60000, &err), 0) << err;
 	EXPECT_EQ(got.rfind("GETSTATUS:\n", 0), 0u);
+	client_close(b);
+}
+
+TEST(ServerThread, SilentClientDroppedOnlyWhileAnotherWaits)
+{
+	Daemon d(3);
+	int port = th::free_port();
+	Server s(d.o, port);
+	int a = connect_retry(port);
+	ASSERT_GE(a, 0);
+	std::string reply, err;
+	testing::internal::CaptureStderr();
+	ASSERT_EQ(client_request(a, "GETSTATUS", &reply, 60000, &err), 0) << err;
+	int b = connect_retry(port); // waits in the backlog
+	ASSERT_GE(b, 0);
+	ASSERT_EQ(send(b, "GETSTATUS", 9, 0), 9);
+	// A client that talks regularly keeps its place past the idle limit.
+	auto until = std::chrono::steady_clock::now() + std::chrono::seconds(12);
+	while (std::chrono::steady_clock::now() < until) {
+		ASSERT_EQ(client_request(a, "GETSTATUS", &reply, 60000, &err), 0) << err;
+		std::this_thread::sleep_for(std::chrono::seconds(1));
+	}
+	std::string got;
+	EXPECT_EQ(client_read_some(b, &got, 0, &err), -1) << "served while the first talked";
+	// Silent from now on: dropped, and the waiting client served.
+	EXPECT_GT(client_read_some(b, &got, 60000, &err), 0) << err;
+	EXPECT_EQ(got.rfind("GETSTATUS:\n", 0), 0u);
+	std::string rest;
+	EXPECT_EQ(client_read_some(a, &rest, 60000, &err), 0) << "connection of the silent client ended";
+	EXPECT_EQ(testing::internal::GetCapturedStderr(),
+		  "socket_loop: client sent no request for 10 s while another waits, dropped\n");
+	client_close(a);
 	client_close(b);
 }
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -76,6 +77,7 @@ struct SoundFileInput : Input {
 	SF_INFO info{};
 	int pick = 0;
 	bool shorter_than_header = false;
+	long long promised = -1; // a stream's length from its header
 	std::vector<float> frames;
 
 	SoundFileInput(const std::string &path, int channel)
@@ -88,8 +90,14 @@ struct SoundFileInput : Input {
 		} else {
 			sf = sf_open(path.c_str(), SFM_READ, &info);
 		}
-		if (!sf)
-			fail("cannot read " + name + ": " + sf_strerror(nullptr));
+		if (!sf) {
+			// libsndfile calls a header without a sample rate an
+			// internal error of its own.
+			const std::string why = sf_strerror(nullptr);
+			if (why.find("SF_INFO struct incomplete") != std::string::npos)
+				fail("cannot read " + name + ": its header gives a sample rate of 0 Hz");
+			fail("cannot read " + name + ": " + why);
+		}
 		if (channel > info.channels)
 			fail(name + " has " + std::to_string(info.channels) + " channel" +
 			     (info.channels == 1 ? "" : "s") + ", not " + std::to_string(channel));
@@ -102,6 +110,26 @@ struct SoundFileInput : Input {
 		shorter_than_header = strstr(log, "(should be") != nullptr;
 		if (info.seekable && info.frames > 0 && info.frames < (1LL << 50))
 			samples = info.frames;
+		else if (!info.seekable && info.frames > 0 && !placeholder_length())
+			promised = info.frames;
+	}
+	// A recorder that streams a WAV does not know its length and writes
+	// the largest it can (4 or 2 GB of data) into the header.
+	bool placeholder_length() const
+	{
+		int width = 0;
+		switch (info.format & SF_FORMAT_SUBMASK) {
+		case SF_FORMAT_PCM_S8:
+		case SF_FORMAT_PCM_U8: width = 1; break;
+		case SF_FORMAT_PCM_16: width = 2; break;
+		case SF_FORMAT_PCM_24: width = 3; break;
+		case SF_FORMAT_PCM_32:
+		case SF_FORMAT_FLOAT: width = 4; break;
+		case SF_FORMAT_DOUBLE: width = 8; break;
+		default: break;
+		}
+		return info.frames >= (1LL << 50) ||
+		       (width > 0 && info.frames * info.channels * width >= 0x7F000000LL);
 	}
 	~SoundFileInput() override
 	{
@@ -127,6 +155,10 @@ struct SoundFileInput : Input {
 		if (samples > 0 && got < samples)
 			fail(name + " ends after " + std::to_string(got) + " of its " + std::to_string(samples) +
 			     " samples: the file is truncated or damaged");
+		if (promised > 0 && got < promised)
+			fprintf(stderr, "navaudio: warning: %s ends after %lld of the %lld samples its header "
+				"promises (truncated?); the %s present are converted\n", name.c_str(), got, promised,
+				minutes(got / rate).c_str());
 		if (shorter_than_header)
 			fprintf(stderr, "navaudio: warning: %s is shorter than its header says (truncated?); "
 				"the %s present are converted\n", name.c_str(), minutes(got / rate).c_str());
@@ -207,6 +239,36 @@ struct RawInput : Input {
 	}
 };
 
+// Tone pairs of several stations, on centres further apart than a
+// receiver drifts: said, with where each is heard, and the windows as the
+// conversion's schedule.  Empty when one centre serves the whole audio.
+std::vector<navaudio::CentreWindow> several_centres(const std::vector<navaudio::CentreWindow> &w)
+{
+	constexpr double kApartHz = 30.0;
+	double lo = 1e9, hi = -1e9;
+	for (const navaudio::CentreWindow &x : w)
+		if (x.found) {
+			lo = std::min(lo, x.centre_hz);
+			hi = std::max(hi, x.centre_hz);
+		}
+	if (!(hi - lo > kApartHz))
+		return {};
+	std::string list;
+	double listed = -1e9;
+	for (size_t k = 0; k < w.size(); k++) {
+		if (!w[k].found || std::fabs(w[k].centre_hz - listed) <= kApartHz)
+			continue;
+		listed = w[k].centre_hz;
+		char item[80];
+		snprintf(item, sizeof item, "%s%.0f Hz from %s", list.empty() ? "" : ", ", w[k].centre_hz,
+			 minutes(w[k].from_s).c_str());
+		list += item;
+	}
+	fprintf(stderr, "navaudio: tone pairs on several centres (%s): each minute is converted with its own\n",
+		list.c_str());
+	return w;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -244,7 +306,7 @@ int main(int argc, char **argv)
 		case 'C':
 			num("C");
 			if (v != std::floor(v) || v < 1 || v > 1024)
-				fail("the input channel (-C) must be 1 or more");
+				fail("the input channel (-C) must be 1 to 1024");
 			pick = static_cast<int>(v);
 			break;
 		case 'h': fputs(kUsage, stdout); return 0;
@@ -280,10 +342,39 @@ int main(int argc, char **argv)
 		if (!err.empty())
 			fail(err);
 	}
+	// The output before the centre search: a live stream must not lose its
+	// first seconds to find out that the output cannot be written.
+	std::string oerr = g_out.open(out_path);
+	if (!oerr.empty())
+		fail(oerr);
 	const double total_s = in->samples > 0 ? static_cast<double>(in->samples) / s.in_rate : -1;
+	const std::string what =
+		encoding.empty() && pick > 1 ? "channel " + std::to_string(pick) + " of " + in->name : in->name;
+
+	// Every sample passes here: out-of-range ones are clipped (and said
+	// once), the loudest is kept to tell silence.
+	bool warned_range = false;
+	float peak = 0;
+	auto read_audio = [&](float *x, long n) {
+		const long got = in->read(x, n);
+		if (got <= 0)
+			return got;
+		if (navaudio::sanitise(x, static_cast<size_t>(got)) > 0 && !warned_range) {
+			fprintf(stderr, "navaudio: warning: %s has samples beyond full scale (or not numbers): "
+				"clipped\n", what.c_str());
+			warned_range = true;
+		}
+		for (long k = 0; k < got; k++)
+			peak = std::max(peak, std::fabs(x[k]));
+		return got;
+	};
+	// At most one step of 16-bit audio: nothing to hear.
+	auto silent = [&] { return peak <= 1.0f / 32768; };
 
 	std::vector<float> block(kBlock);
 	std::vector<float> held; // audio read for the centre and not yet converted
+	// Centres per window of the centre search, when the audio has several.
+	std::vector<navaudio::CentreWindow> schedule;
 	if (!have_centre) {
 		navaudio::CentreFinder finder(s.in_rate);
 		const bool whole = !in->live;
@@ -292,7 +383,7 @@ int main(int argc, char **argv)
 		for (;;) {
 			if (!whole && finder.seconds() >= kStreamAnalysisSeconds)
 				break;
-			long got = in->read(block.data(), kBlock);
+			long got = read_audio(block.data(), kBlock);
 			if (got <= 0)
 				break;
 			finder.push(block.data(), static_cast<size_t>(got));
@@ -303,10 +394,15 @@ int main(int argc, char **argv)
 			fail("cannot read " + in->name + " a second time: give the tone centre with -c");
 		if (finder.seconds() == 0)
 			fail(in->name + " holds no audio");
+		if (silent())
+			fail("the audio of " + what + " is silent: no tones to find");
 		if (!finder.result(s.centre_hz))
 			fail("no pair of tones 170 Hz apart stands out of the noise in " + minutes(finder.seconds()) +
 			     " of " + in->name + ": give the tone centre with -c");
 		fprintf(stderr, "tone centre %.0f Hz\n", s.centre_hz);
+		schedule = several_centres(finder.windows());
+		if (!schedule.empty())
+			s.centre_hz = schedule.front().centre_hz;
 	}
 	std::string err = navaudio::check(s);
 	if (!err.empty())
@@ -315,9 +411,6 @@ int main(int argc, char **argv)
 	navaudio::Converter conv(s);
 	if (!conv.error().empty())
 		fail(conv.error());
-	std::string oerr = g_out.open(out_path);
-	if (!oerr.empty())
-		fail(oerr);
 
 	std::vector<unsigned char> bytes;
 	long long got_total = 0;
@@ -327,7 +420,14 @@ int main(int argc, char **argv)
 		if (!werr.empty())
 			fail(werr);
 	};
+	size_t window = 0;
 	auto feed = [&](const float *x, size_t n) {
+		// Each window with its own centre, from the block that starts in it.
+		const double at_s = static_cast<double>(got_total) / s.in_rate;
+		while (window + 1 < schedule.size() && at_s >= schedule[window + 1].from_s) {
+			window++;
+			conv.set_centre(schedule[window].centre_hz);
+		}
 		bytes.clear();
 		conv.push(x, n, bytes);
 		write();
@@ -339,7 +439,7 @@ int main(int argc, char **argv)
 	held.clear();
 	held.shrink_to_fit();
 	for (;;) {
-		long got = in->read(block.data(), kBlock);
+		long got = read_audio(block.data(), kBlock);
 		if (got <= 0)
 			break;
 		feed(block.data(), static_cast<size_t>(got));
@@ -347,6 +447,9 @@ int main(int argc, char **argv)
 	in->check_end(got_total);
 	if (got_total == 0)
 		fail(in->name + " holds no audio");
+	if (silent())
+		fprintf(stderr, "navaudio: warning: the audio of %s is silent: the stream carries no signal\n",
+			what.c_str());
 	bytes.clear();
 	conv.finish(bytes);
 	write();

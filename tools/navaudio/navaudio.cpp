@@ -26,28 +26,26 @@ constexpr double kAudioWorkRate = 8000.0;
 constexpr double kLowestAllowedCentre = 200.0;
 // Reach of the tones and their keying sidebands from the centre.
 constexpr double kToneReach = kShiftHz + 100.0;
-// Audio kept for refining the centre: ten minutes at 8 kHz.
-constexpr double kKeepSeconds = 600.0;
+// A last window shorter than this (after full ones) has too few spectra
+// for a steady noise floor; it takes its centre from the one before.
+constexpr double kMinTailSeconds = 15.0;
 
 double work_rate(double in_rate)
 {
 	return std::min(in_rate, kAudioWorkRate);
 }
 
-// A float file may hold anything: a NaN or an infinity would poison the
-// filters and the level for good.  Returns the audio, or a copy with such
-// samples silenced.
-const float *finite(const float *x, size_t n, std::vector<float> &scratch)
+// The audio as the filters may take it: a copy with the samples that
+// sanitise() would change changed, or the audio itself when none is.
+const float *in_range(const float *x, size_t n, std::vector<float> &scratch)
 {
 	size_t k = 0;
-	while (k < n && std::isfinite(x[k]))
+	while (k < n && std::fabs(x[k]) <= 1.0f)
 		k++;
 	if (k == n)
 		return x;
 	scratch.assign(x, x + n);
-	for (; k < n; k++)
-		if (!std::isfinite(scratch[k]))
-			scratch[k] = 0.0f;
+	sanitise(scratch.data() + k, n - k);
 	return scratch.data();
 }
 
@@ -59,6 +57,18 @@ std::array<bool, streamconv::kSlots> one_slot(int channel)
 }
 
 } // namespace
+
+size_t sanitise(float *x, size_t n)
+{
+	size_t changed = 0;
+	for (size_t k = 0; k < n; k++) {
+		if (std::fabs(x[k]) <= 1.0f)
+			continue; // false for a NaN
+		changed++;
+		x[k] = std::isnan(x[k]) ? 0.0f : std::copysign(1.0f, x[k]);
+	}
+	return changed;
+}
 
 double highest_centre(double in_rate)
 {
@@ -165,7 +175,7 @@ void Converter::push(const float *audio, size_t n, std::vector<unsigned char> &o
 	Impl &m = *impl_;
 	if (!m.error.empty() || n == 0)
 		return;
-	audio = finite(audio, n, m.clean);
+	audio = in_range(audio, n, m.clean);
 	if (m.use_work) {
 		m.work.clear();
 		m.to_work.run(audio, n, m.work);
@@ -196,14 +206,57 @@ uint64_t Converter::frames() const
 	return impl_->framer.frames();
 }
 
+void Converter::set_centre(double centre_hz)
+{
+	Impl &m = *impl_;
+	m.s.centre_hz = centre_hz;
+	m.step = std::polar(1.0, 2 * kPi * centre_hz / m.rate0);
+}
+
 // ------------------------------------------------------------- centre finder
 
 struct CentreFinder::Impl {
 	double rate = 0;
 	bool use_work = false;
 	streamconv::Resampler to_work;
-	std::unique_ptr<streamconv::PairSpectrum> spectrum;
+	size_t window_len = 0; // samples of one window
+	size_t in_window = 0;  // samples of the current one so far
+	uint64_t seen = 0;
+	std::unique_ptr<streamconv::PairSpectrum> spectrum; // the current window's
+	std::vector<CentreWindow> done;
 	std::vector<float> work, clean;
+
+	void new_window() { spectrum = std::make_unique<streamconv::PairSpectrum>(rate, kWindowSeconds); }
+
+	// The current window judged: found, with its refined centre, or not.
+	CentreWindow judge() const
+	{
+		CentreWindow w;
+		w.from_s = static_cast<double>(done.size() * window_len) / rate;
+		const double lo = kLowestCentre, hi = std::min(kHighestCentre, highest_centre(rate));
+		double rough = 0;
+		w.found = spectrum->find(lo, hi, rough, &w.strength);
+		if (w.found)
+			w.centre_hz = streamconv::refine_centre(spectrum->kept(), rate, rough);
+		return w;
+	}
+
+	void analyse(const float *x, size_t count)
+	{
+		seen += count;
+		while (count > 0) {
+			const size_t take = std::min(count, window_len - in_window);
+			spectrum->push_real(x, take);
+			in_window += take;
+			x += take;
+			count -= take;
+			if (in_window == window_len) {
+				done.push_back(judge());
+				new_window();
+				in_window = 0;
+			}
+		}
+	}
 };
 
 CentreFinder::CentreFinder(double in_rate) : impl_(std::make_unique<Impl>())
@@ -213,8 +266,10 @@ CentreFinder::CentreFinder(double in_rate) : impl_(std::make_unique<Impl>())
 	m.use_work = in_rate > m.rate;
 	if (m.use_work && !m.to_work.open(in_rate, m.rate, 1).empty())
 		m.use_work = false, m.rate = 0; // no spectrum: result() says so
-	if (m.rate > 0)
-		m.spectrum = std::make_unique<streamconv::PairSpectrum>(m.rate, kKeepSeconds);
+	if (m.rate > 0) {
+		m.window_len = static_cast<size_t>(kWindowSeconds * m.rate);
+		m.new_window();
+	}
 }
 
 CentreFinder::~CentreFinder() = default;
@@ -222,33 +277,58 @@ CentreFinder::~CentreFinder() = default;
 void CentreFinder::push(const float *audio, size_t n)
 {
 	Impl &m = *impl_;
-	if (m.rate <= 0)
+	if (m.rate <= 0 || n == 0)
 		return;
-	audio = finite(audio, n, m.clean);
+	audio = in_range(audio, n, m.clean);
 	if (m.use_work) {
 		m.work.clear();
 		m.to_work.run(audio, n, m.work);
-		m.spectrum->push_real(m.work.data(), m.work.size());
+		m.analyse(m.work.data(), m.work.size());
 	} else {
-		m.spectrum->push_real(audio, n);
+		m.analyse(audio, n);
 	}
 }
 
 double CentreFinder::seconds() const
 {
-	return impl_->spectrum ? impl_->spectrum->seconds() : 0.0;
+	return impl_->rate > 0 ? static_cast<double>(impl_->seen) / impl_->rate : 0.0;
+}
+
+std::vector<CentreWindow> CentreFinder::windows() const
+{
+	const Impl &m = *impl_;
+	std::vector<CentreWindow> w = m.done;
+	if (m.rate > 0 && m.in_window > 0) {
+		if (w.empty() || static_cast<double>(m.in_window) >= kMinTailSeconds * m.rate)
+			w.push_back(m.judge());
+		else
+			w.push_back(CentreWindow{static_cast<double>(w.size() * m.window_len) / m.rate, false, 0, 0});
+	}
+	// A window without a pair of its own takes the centre of the nearest
+	// one before it that has one, or else after it.
+	for (size_t k = 0; k < w.size(); k++) {
+		if (w[k].found)
+			continue;
+		for (size_t d = 1; d < w.size() && w[k].centre_hz == 0; d++) {
+			if (k >= d && w[k - d].found)
+				w[k].centre_hz = w[k - d].centre_hz;
+			else if (k + d < w.size() && w[k + d].found)
+				w[k].centre_hz = w[k + d].centre_hz;
+		}
+	}
+	return w;
 }
 
 bool CentreFinder::result(double &centre_hz) const
 {
-	const Impl &m = *impl_;
-	if (!m.spectrum)
+	const std::vector<CentreWindow> w = windows();
+	const CentreWindow *best = nullptr;
+	for (const CentreWindow &x : w)
+		if (x.found && (!best || x.strength > best->strength))
+			best = &x;
+	if (!best)
 		return false;
-	const double lo = kLowestCentre, hi = std::min(kHighestCentre, highest_centre(m.rate));
-	double rough = 0;
-	if (!m.spectrum->find(lo, hi, rough))
-		return false;
-	centre_hz = streamconv::refine_centre(m.spectrum->kept(), m.rate, rough);
+	centre_hz = best->centre_hz;
 	return true;
 }
 

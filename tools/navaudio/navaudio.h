@@ -64,15 +64,29 @@ public:
 	// The samples still held in the filters, at the end of the input.
 	void finish(std::vector<unsigned char> &out);
 	uint64_t frames() const;
+	// A new tone centre from here on (one that check() accepts).
+	void set_centre(double centre_hz);
 
 private:
 	struct Impl;
 	std::unique_ptr<Impl> impl_;
 };
 
-// Averaged power spectrum of the audio, and the tone pair in it.
+// One window of the centre search.
+struct CentreWindow {
+	double from_s = 0;    // where it starts in the audio
+	bool found = false;   // a tone pair stands out of the noise in it
+	double centre_hz = 0; // its centre, or the nearest window's (0: none)
+	double strength = 0;  // how far the pair stands out
+};
+
+// Power spectra of the audio summed over windows of a minute, and the
+// tone pairs in them: a short message in a long recording stands out of
+// its own minute where the whole file's average would bury it.
 class CentreFinder {
 public:
+	static constexpr double kWindowSeconds = 60.0;
+
 	explicit CentreFinder(double in_rate);
 	~CentreFinder();
 	CentreFinder(const CentreFinder &) = delete;
@@ -82,14 +96,22 @@ public:
 	// Seconds of audio analysed so far.
 	double seconds() const;
 	// The centre of the strongest pair of tones 170 Hz apart between 300
-	// and 3000 Hz (as far as the rate allows); false when no pair stands
-	// out of the noise or too little audio was seen.
+	// and 3000 Hz (as far as the rate allows) in any window; false when
+	// no pair stands out of the noise or too little audio was seen.
 	bool result(double &centre_hz) const;
+	// Every window so far, in order.
+	std::vector<CentreWindow> windows() const;
 
 private:
 	struct Impl;
 	std::unique_ptr<Impl> impl_;
 };
+
+// Samples beyond full scale (+-1) clipped to it, those that are not
+// numbers set to 0, in place; returns how many were changed.  The
+// converter and the centre finder apply it themselves: one huge sample
+// would otherwise ruin the filters' and the level's memory.
+size_t sanitise(float *x, size_t n);
 
 // Headerless signed 16-bit little-endian audio: bytes in, samples out; a
 // byte that ends a read in the middle of a sample waits for the next.

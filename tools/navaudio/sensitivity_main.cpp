@@ -16,6 +16,7 @@
 
 #include "check.h"
 #include "crossing.h"
+#include "number_arg.h"
 
 namespace {
 
@@ -36,19 +37,26 @@ int main(int argc, char **argv)
 	double audio_rate = 48000, centre = 1000, lo = 1.0, hi = 6.0, step = 0.25;
 	bool lower = false, find = false;
 	int c;
+	bool ok = true;
 	while ((c = getopt(argc, argv, "n:A:c:Ial:H:s:h")) != -1) {
+		double n = 0;
 		switch (c) {
-		case 'n': seeds = atoi(optarg); break;
-		case 'A': audio_rate = atof(optarg); break;
-		case 'c': centre = atof(optarg); break;
+		case 'n':
+			ok = ok && to_double(optarg, n) && n == std::floor(n) && n >= 1 && n <= 1000;
+			seeds = ok ? static_cast<int>(n) : 0;
+			break;
+		case 'A': ok = ok && to_double(optarg, audio_rate); break;
+		case 'c': ok = ok && to_double(optarg, centre); break;
 		case 'I': lower = true; break;
 		case 'a': find = true; break;
-		case 'l': lo = atof(optarg); break;
-		case 'H': hi = atof(optarg); break;
-		case 's': step = atof(optarg); break;
+		case 'l': ok = ok && to_double(optarg, lo); break;
+		case 'H': ok = ok && to_double(optarg, hi); break;
+		case 's': ok = ok && to_double(optarg, step); break;
 		default: return usage();
 		}
 	}
+	if (!ok)
+		return usage();
 	if (optind != argc || seeds < 1 || seeds > 1000 || !(step > 0) || !(hi >= lo))
 		return usage();
 

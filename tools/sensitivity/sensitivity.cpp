@@ -226,7 +226,7 @@ std::string parse_csv(const std::string &text, std::vector<row> &rows)
 			size_t used = 0;
 			auto num = [&](const std::string &s) {
 				double v = std::stod(s, &used);
-				if (used != s.size())
+				if (used != s.size() || !std::isfinite(v))
 					throw std::invalid_argument(s);
 				return v;
 			};

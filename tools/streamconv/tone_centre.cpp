@@ -214,7 +214,7 @@ const std::vector<float> &PairSpectrum::kept() const
 	return impl_->kept;
 }
 
-bool PairSpectrum::find(double lo, double hi, double &centre_hz) const
+bool PairSpectrum::find(double lo, double hi, double &centre_hz, double *strength) const
 {
 	const Impl &m = *impl_;
 	if (m.spectra == 0 || hi < lo)
@@ -256,6 +256,8 @@ bool PairSpectrum::find(double lo, double hi, double &centre_hz) const
 	if (!(best > 2.0 * floor))
 		return false;
 	centre_hz = best_f;
+	if (strength)
+		*strength = best / floor;
 	return true;
 }
 

@@ -32,8 +32,9 @@ public:
 	double seconds() const;                     // seconds analysed so far
 	// The centre of the strongest pair of tones 170 Hz apart, centres from
 	// lo to hi Hz; false when no pair stands out of the noise in that
-	// range or nothing was analysed.
-	bool find(double lo, double hi, double &centre_hz) const;
+	// range or nothing was analysed.  `strength`, if given, receives how
+	// far the pair stands out of the noise floor (more than 2).
+	bool find(double lo, double hi, double &centre_hz, double *strength = nullptr) const;
 	// The samples kept, interleaved complex.
 	const std::vector<float> &kept() const;
 

@@ -179,6 +179,17 @@ TEST_F(FeedmockServer, StructuredTrafficReachesEveryClientOnce)
 		c->send_text("GETMSG");
 		EXPECT_EQ(c->read_for(400), "");
 	}
+	// And the last lead-in is over: every channel idle again.
+	std::string st;
+	auto end = th::Clock::now() + th::milliseconds(th::patience_ms);
+	for (;;) {
+		a.send_text("GETSTATUS");
+		st = a.read_until(ends_status, th::patience_ms);
+		if (count_of(st, ",ST:IDLE") == 3 || th::Clock::now() > end)
+			break;
+		std::this_thread::sleep_for(th::milliseconds(10));
+	}
+	EXPECT_EQ(count_of(st, ",ST:IDLE"), 3u) << st;
 	stop();
 	EXPECT_EQ(s.counter, 5);
 	EXPECT_NE(stderr_text.find("Sending structured meassage\n"), std::string::npos);

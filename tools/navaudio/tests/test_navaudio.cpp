@@ -2,6 +2,8 @@
 // chain, the tone centre finder, the stream layout, bad input, the pipe.
 #include <gtest/gtest.h>
 
+#include <sndfile.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -100,6 +102,37 @@ bool decodes(const std::vector<unsigned char> &stream, int ch, uint64_t seed)
 		if (d.ids[k] == sensitivity::message_id(seed) && d.errors[k] == 0)
 			return true;
 	return false;
+}
+
+// Writes mono audio as a WAV file of the given sample format.
+bool write_wav(const std::string &path, const std::vector<float> &audio, double rate, int subformat)
+{
+	SF_INFO info{};
+	info.samplerate = static_cast<int>(rate);
+	info.channels = 1;
+	info.format = SF_FORMAT_WAV | subformat;
+	SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
+	if (!f)
+		return false;
+	const bool ok = sf_write_float(f, audio.data(), static_cast<sf_count_t>(audio.size())) ==
+			static_cast<sf_count_t>(audio.size());
+	return sf_close(f) == 0 && ok;
+}
+
+std::vector<unsigned char> read_file(const std::string &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Root mean square of the audio: the level of the noise put around a
+// message.
+double rms(const std::vector<float> &x)
+{
+	double sum = 0;
+	for (float v : x)
+		sum += static_cast<double>(v) * v;
+	return std::sqrt(sum / static_cast<double>(x.size()));
 }
 
 } // namespace
@@ -245,6 +278,11 @@ TEST(NavaudioProgram, RefusesBadInputClearlyAndLeavesNoOutputBehind)
 		std::vector<char> b(20000);
 		in.read(b.data(), static_cast<long>(b.size()));
 		std::ofstream(dir / "cut.flac", std::ios::binary).write(b.data(), in.gcount());
+		// A WAV header whose rate and byte rate are 0.
+		ASSERT_TRUE(write_wav(dir / "zero-rate.wav", std::vector<float>(800, 0.1f), 8000, SF_FORMAT_PCM_16));
+		std::fstream z(dir / "zero-rate.wav", std::ios::binary | std::ios::in | std::ios::out);
+		z.seekp(24);
+		z.write("\0\0\0\0\0\0\0\0", 8);
 	}
 	struct bad {
 		std::string args, says;
@@ -261,6 +299,8 @@ TEST(NavaudioProgram, RefusesBadInputClearlyAndLeavesNoOutputBehind)
 		{"-C 2 " + q(dir / "good.flac"), "has 1 channel"},
 		{"-S 100 " + q(dir / "good.flac"), "out of range"},
 		{"-k 3 " + q(dir / "good.flac"), "channel"},
+		{"-C 1025 " + q(dir / "good.flac"), "must be 1 to 1024"},
+		{q(dir / "zero-rate.wav"), "sample rate of 0 Hz"},
 	};
 	for (const bad &b : cases) {
 		std::string said = run(bin + " -o " + q(out) + " " + b.args, st);
@@ -355,4 +395,206 @@ TEST(NavaudioProgram, ConvertsALiveStreamFromAPipeAndFeedsTheDaemon)
 	EXPECT_NE(said.find("tone centre"), std::string::npos) << said;
 	EXPECT_NE(said.find("Message id: SA42"), std::string::npos) << said;
 	EXPECT_NE(said.find("No of errors 0 "), std::string::npos) << said;
+}
+
+TEST(NavaudioInput, HugeFloatSamplesAreClippedWithOneWarningAndTheMessageSurvives)
+{
+	Scratch dir;
+	auto audio = message_audio(8000, 1000, false, 10, 4);
+	// One sample that overflows a float filter, others that would fill the
+	// level's memory for seconds, and one that is not a number.
+	audio[100] = 3e38f;
+	audio[200] = -1e30f;
+	audio[300] = 1e30f;
+	audio[400] = NAN;
+	ASSERT_TRUE(write_wav(dir / "poison.wav", audio, 8000, SF_FORMAT_FLOAT));
+	int st = 0;
+	const std::string said = run(std::string(NAVAUDIO_BIN) + " -o " + q(dir / "out.raw") + " " + q(dir / "poison.wav"), st);
+	ASSERT_EQ(st, 0) << said;
+	size_t warnings = 0;
+	for (size_t at = said.find("beyond full scale"); at != std::string::npos; at = said.find("beyond full scale", at + 1))
+		warnings++;
+	EXPECT_EQ(warnings, 1u) << said;
+	EXPECT_NEAR(atof(said.c_str() + said.find("tone centre ") + 12), 1000, 5) << said;
+	EXPECT_TRUE(decodes(read_file(dir / "out.raw"), 1, 4)) << said;
+}
+
+TEST(NavaudioCentre, AShortMessageInALongRecordingAndStationsOnSeveralCentres)
+{
+	const double rate = 8000;
+	const auto a = message_audio(rate, 1000, false, 10, 11), b = message_audio(rate, 1800, false, 10, 12);
+	const double level = rms(a);
+	navsynth::Gauss g(5);
+	auto noise_until = [&](std::vector<float> &x, double seconds) {
+		while (static_cast<double>(x.size()) < seconds * rate)
+			x.push_back(static_cast<float>(level * g.next()));
+	};
+	{
+		// One message in ten minutes of noise twice as strong: it stands
+		// out of its own minute, not of the whole recording's average.
+		std::vector<float> x;
+		noise_until(x, 600);
+		for (float &v : x)
+			v *= 2;
+		for (size_t k = 0; k < a.size(); k++)
+			x[static_cast<size_t>(300 * rate) + k] += a[k];
+		navaudio::CentreFinder f(rate);
+		f.push(x.data(), x.size());
+		double found = 0;
+		ASSERT_TRUE(f.result(found));
+		EXPECT_NEAR(found, 1000, 5);
+	}
+	// Two stations a few minutes apart on centres 800 Hz apart: said, and
+	// each message converted with its own centre.
+	std::vector<float> y;
+	noise_until(y, 65);
+	y.insert(y.end(), a.begin(), a.end());
+	noise_until(y, 185);
+	y.insert(y.end(), b.begin(), b.end());
+	noise_until(y, 250);
+	float peak = 0;
+	for (float v : y)
+		peak = std::max(peak, std::fabs(v));
+	for (float &v : y)
+		v *= 0.9f / peak;
+	Scratch dir;
+	ASSERT_TRUE(write_wav(dir / "two.wav", y, rate, SF_FORMAT_PCM_16));
+	int st = 0;
+	const std::string said = run(std::string(NAVAUDIO_BIN) + " -o " + q(dir / "out.raw") + " " + q(dir / "two.wav"), st);
+	ASSERT_EQ(st, 0) << said;
+	const size_t at = said.find("several centres");
+	ASSERT_NE(at, std::string::npos) << said;
+	const std::string line = said.substr(at, said.find('\n', at) - at);
+	// Each centre (within 5 Hz) with the minute it is first heard in.
+	const size_t first = line.find(" Hz from 60 s, "), second = line.find(" Hz from 3.0 min)");
+	ASSERT_TRUE(first != std::string::npos && second != std::string::npos) << line;
+	EXPECT_NEAR(atof(line.c_str() + line.rfind('(', first) + 1), 1000, 5) << line;
+	EXPECT_NEAR(atof(line.c_str() + line.rfind(' ', second - 1) + 1), 1800, 5) << line;
+	const auto stream = read_file(dir / "out.raw");
+	EXPECT_TRUE(decodes(stream, 1, 11));
+	EXPECT_TRUE(decodes(stream, 1, 12));
+}
+
+TEST(NavaudioProgram, ALiveStreamIntoAMissingFolderFailsBeforeReadingAudio)
+{
+	Scratch dir;
+	int to_child[2], from_child[2];
+	ASSERT_EQ(pipe(to_child), 0);
+	ASSERT_EQ(pipe(from_child), 0);
+	pid_t pid = fork();
+	ASSERT_GE(pid, 0);
+	if (pid == 0) {
+		dup2(to_child[0], 0);
+		dup2(from_child[1], 2);
+		close(to_child[1]);
+		close(from_child[0]);
+		const std::string out = dir / "missing/out.raw";
+		execl(NAVAUDIO_BIN, "navaudio", "-r", "8000", "-e", "s16", "-o", out.c_str(), "-", nullptr);
+		_exit(127);
+	}
+	close(to_child[0]);
+	close(from_child[1]);
+	// No audio is written and the input stays open: the error must come
+	// without it.
+	std::string said;
+	char buf[512];
+	const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+	for (;;) {
+		ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "navaudio waits for audio: " << said;
+		pollfd p{from_child[0], POLLIN, 0};
+		if (poll(&p, 1, 1000) <= 0)
+			continue;
+		const ssize_t n = read(from_child[0], buf, sizeof buf);
+		if (n <= 0)
+			break;
+		said.append(buf, static_cast<size_t>(n));
+	}
+	close(to_child[1]);
+	close(from_child[0]);
+	int st = 0;
+	waitpid(pid, &st, 0);
+	EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 1) << said;
+	EXPECT_NE(said.find("navaudio: cannot create"), std::string::npos) << said;
+}
+
+TEST(NavaudioProgram, WarnsOfASilentChannelAndOfAStreamCutShort)
+{
+	Scratch dir;
+	const std::string bin = NAVAUDIO_BIN, out = q(dir / "out.raw");
+	int st = 0;
+	ASSERT_TRUE(write_wav(dir / "silent.wav", std::vector<float>(8000 * 5, 0.0f), 8000, SF_FORMAT_PCM_16));
+	std::string said = run(bin + " -c 1000 -o " + out + " " + q(dir / "silent.wav"), st);
+	EXPECT_EQ(st, 0) << said;
+	EXPECT_NE(said.find("warning: the audio of " + dir / "silent.wav" + " is silent"), std::string::npos) << said;
+	said = run(bin + " -o " + out + " " + q(dir / "silent.wav"), st);
+	EXPECT_NE(st, 0) << said;
+	EXPECT_NE(said.find("is silent: no tones to find"), std::string::npos) << said;
+
+	// Half a WAV file through a pipe: its header promised twice as much.
+	ASSERT_TRUE(write_wav(dir / "tone.wav", message_audio(8000, 1000, false, 10, 5), 8000, SF_FORMAT_PCM_16));
+	const auto whole = read_file(dir / "tone.wav");
+	std::ofstream(dir / "cut.wav", std::ios::binary)
+		.write(reinterpret_cast<const char *>(whole.data()), static_cast<long>(whole.size() / 2));
+	said = run("cat " + q(dir / "cut.wav") + " | " + bin + " -c 1000 -o " + out + " -", st);
+	EXPECT_EQ(st, 0) << said;
+	EXPECT_NE(said.find("warning: standard input ends after"), std::string::npos) << said;
+	said = run("cat " + q(dir / "tone.wav") + " | " + bin + " -c 1000 -o " + out + " -", st);
+	EXPECT_EQ(said.find("warning"), std::string::npos) << said;
+}
+
+TEST(NavaudioRaw, ASampleSplitAcrossReadsJoinsInOrder)
+{
+	// Bytes of samples whose two halves differ, fed in odd-sized pieces
+	// as a pipe may deliver them.
+	std::vector<unsigned char> bytes;
+	std::vector<float> expect;
+	for (int k = 0; k < 200; k++) {
+		const int16_t v = static_cast<int16_t>(k * 331 - 30000);
+		bytes.push_back(static_cast<unsigned char>(v & 0xff));
+		bytes.push_back(static_cast<unsigned char>((v >> 8) & 0xff));
+		expect.push_back(v / 32768.0f);
+	}
+	navaudio::RawS16 dec;
+	std::vector<float> got;
+	size_t at = 0;
+	for (size_t piece = 1; at < bytes.size(); piece = piece % 7 + 2) {
+		const size_t n = std::min(piece, bytes.size() - at);
+		dec.decode(bytes.data() + at, n, got);
+		at += n;
+	}
+	EXPECT_FALSE(dec.dangling());
+	EXPECT_EQ(got, expect);
+	dec.decode(bytes.data(), 1, got);
+	EXPECT_TRUE(dec.dangling());
+}
+
+TEST(NumberOptions, NanAndInfinityAreRefusedByEveryProgram)
+{
+	Scratch dir;
+	const std::string wav = q(dir / "a.wav"), out = q(dir / "out.raw");
+	ASSERT_TRUE(write_wav(dir / "a.wav", std::vector<float>(8000, 0.1f), 8000, SF_FORMAT_PCM_16));
+	for (const std::string v : {"nan", "inf", "-inf", "NAN", "infinity"}) {
+		struct use {
+			std::string cmd, says;
+		};
+		const use uses[] = {
+			{std::string(NAVAUDIO_BIN) + " -c " + v + " -o " + out + " " + wav, "bad number for -c"},
+			{std::string(NAVAUDIO_BIN) + " -S " + v + " -o " + out + " " + wav, "bad number for -S"},
+			{std::string(NAVSYNTH_BIN) + " -r " + v + " -o " + out, "bad number for -r"},
+			{std::string(NAVAUDIO_SENSITIVITY_BIN) + " -c " + v, "usage"},
+			{std::string(SKERRIN_BIN) + " -f -i /dev/null -m " + v, "error rate limit must be a finite number"},
+		};
+		for (const use &u : uses) {
+			int st = 0;
+			const std::string said = run("timeout 60 " + u.cmd, st);
+			EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) != 0 && WEXITSTATUS(st) != 124) << u.cmd << ": " << said;
+			EXPECT_NE(said.find(u.says), std::string::npos) << u.cmd << ": " << said;
+		}
+		// The daemon's equation option reports a bad equation and stops.
+		int st = 0;
+		const std::string said = run("timeout 60 " + std::string(SKERRIN_BIN) + " -f -i /dev/null -e 1," + v + ",2", st);
+		EXPECT_NE(said.find("Error reading equation: 1," + v + ",2"), std::string::npos) << said;
+		EXPECT_EQ(said.find("dbm equation"), std::string::npos) << said;
+	}
+	EXPECT_FALSE(fs::exists(dir / "out.raw"));
 }
