@@ -16,9 +16,9 @@
  *
  * Selections: the settings' coast-station and message-type letter tables
  * list the letters the filter removes (a listed letter registers a filter),
- * so a mask bit is set exactly when the letter is NOT listed.  On 518 kHz
- * the filter never removes types A, B, D and L: those bits are always
- * reported set and a command cannot clear them.
+ * so a mask bit is set exactly when the letter is NOT listed.  navwatch
+ * shows types A, B, D and L on every frequency whatever the selection:
+ * those bits are always reported set and a command cannot clear them.
  */
 #ifndef NAVWATCH_NMEA_H
 #define NAVWATCH_NMEA_H

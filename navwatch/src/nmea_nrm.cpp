@@ -14,8 +14,9 @@
 
 namespace {
 
-// Types the filter passes on 518 kHz whatever the selection: A, B, D, L.
-constexpr uint32_t protected_518 = (1u << 0) | (1u << 1) | (1u << 3) | (1u << 11);
+// Types navwatch shows on every frequency whatever the selection (A, B, D,
+// L): a mask that cleared them would tell the bridge something untrue.
+constexpr uint32_t protected_types = (1u << 0) | (1u << 1) | (1u << 3) | (1u << 11);
 
 // 1 to 8 hex digits; false otherwise.
 bool parse_mask(std::string_view s, uint32_t &mask)
@@ -179,7 +180,8 @@ nmea_masks nmea_masks_from_settings(const settings_obj &settings)
         masks.area[idx - 1] = table_mask(settings.coast_stations, idx);
         masks.type[idx - 1] = table_mask(settings.message_types, idx);
     }
-    masks.type[1] |= protected_518;
+    for (uint32_t &type : masks.type)
+        type |= protected_types;
     return masks;
 }
 
@@ -198,8 +200,7 @@ int nmea_masks_apply(settings_obj &settings, const nmea_nrm &nrm)
                               message_filter_add_station, message_filter_remove_station);
     if (nrm.has_type) {
         uint32_t mask = nrm.type & NMEA_MASK_LETTERS;
-        if (idx == 2)
-            mask |= protected_518;
+        mask |= protected_types;
         changed |= apply_mask(&settings.filters, settings.message_types, idx, mask,
                               message_filter_has_type, message_filter_add_type,
                               message_filter_remove_type);

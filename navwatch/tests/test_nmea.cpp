@@ -238,6 +238,7 @@ TEST(Nmea, MasksFollowAndChangeTheSettings)
     EXPECT_EQ(m.area[1], NMEA_MASK_LETTERS & ~bit('F') & ~bit('K'));
     EXPECT_EQ(m.area[0], NMEA_MASK_LETTERS);
     EXPECT_EQ(m.type[0], NMEA_MASK_LETTERS & ~bit('C'));
+    EXPECT_EQ(m.type[2] & bit('D'), bit('D'));
     EXPECT_EQ(m.type[1], NMEA_MASK_LETTERS & ~bit('E')); // A passes on 518 whatever the file says
 
     auto filtered = [&](int freq, const char *id) {
@@ -270,6 +271,10 @@ TEST(Nmea, MasksFollowAndChangeTheSettings)
     m = nmea_masks_from_settings(s);
     EXPECT_EQ(m.area[1], cmd.area);
     EXPECT_EQ(m.type[1], bit('A') | bit('B') | bit('D') | bit('L'));
+    // The same four stay selected on 490 kHz, where the filter alone would drop them.
+    cmd.freq_index = 1;
+    EXPECT_EQ(nmea_masks_apply(s, cmd), 1);
+    EXPECT_EQ(nmea_masks_from_settings(s).type[0], bit('A') | bit('B') | bit('D') | bit('L'));
 
     // Only the area given: types stay; a frequency without index is refused.
     nmea_nrm area_only = cmd;
