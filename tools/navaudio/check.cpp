@@ -61,6 +61,26 @@ std::string decode_channel(const std::vector<unsigned char> &stream, int ch, dec
 	return err;
 }
 
+std::string score_channel(const std::vector<unsigned char> &stream, int ch, const sensitivity::condition &cond,
+			  sensitivity::outcome &out)
+{
+	decoded d;
+	std::string err = decode_channel(stream, ch, d, cond.chain);
+	if (!err.empty())
+		return err;
+	const std::string id = sensitivity::message_id(cond.seed);
+	for (size_t k = 0; k < d.ids.size(); k++)
+		if (!out.msg_ok && d.ids[k] == id) {
+			out.msg_ok = true;
+			out.msg_errors = d.errors[k];
+		}
+	const std::string ref = sensitivity::message_text(cond.seed);
+	out.locked = !d.echo.empty();
+	out.ref_chars = static_cast<int>(ref.size());
+	out.wrong_chars = sensitivity::fitting_distance(ref, sensitivity::strip_marks(d.echo));
+	return "";
+}
+
 std::string run_audio_case(const audio_case &c, sensitivity::outcome &out, double *centre_used)
 {
 	out = sensitivity::outcome{};
@@ -101,21 +121,7 @@ std::string run_audio_case(const audio_case &c, sensitivity::outcome &out, doubl
 	err = convert(audio, s, stream);
 	if (!err.empty())
 		return "navaudio: " + err;
-	decoded d;
-	err = decode_channel(stream, s.channel, d, c.cond.chain);
-	if (!err.empty())
-		return err;
-	const std::string id = sensitivity::message_id(c.cond.seed);
-	for (size_t k = 0; k < d.ids.size(); k++)
-		if (!out.msg_ok && d.ids[k] == id) {
-			out.msg_ok = true;
-			out.msg_errors = d.errors[k];
-		}
-	const std::string ref = sensitivity::message_text(c.cond.seed);
-	out.locked = !d.echo.empty();
-	out.ref_chars = static_cast<int>(ref.size());
-	out.wrong_chars = sensitivity::fitting_distance(ref, sensitivity::strip_marks(d.echo));
-	return "";
+	return score_channel(stream, s.channel, c.cond, out);
 }
 
 } // namespace navaudio_check

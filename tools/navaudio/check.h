@@ -31,6 +31,11 @@ using decoded = sensitivity::decoded;
 std::string decode_channel(const std::vector<unsigned char> &stream, int ch, decoded &out,
 			   const std::string &chain = "specified");
 
+// Scores channel `ch` of a stream against the message of `cond`'s seed
+// (decoded with its chain) into `out`, as the direct stream's cases are.
+std::string score_channel(const std::vector<unsigned char> &stream, int ch, const sensitivity::condition &cond,
+			  sensitivity::outcome &out);
+
 // One case of the audio path, scored as the direct stream's cases are.
 // `centre_used` gets the centre the conversion used.
 std::string run_audio_case(const audio_case &c, sensitivity::outcome &out, double *centre_used = nullptr);
