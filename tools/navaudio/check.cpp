@@ -1,13 +1,16 @@
-// The audio path end to end: synthesis, conversion, decoding, scoring.
+// The audio path end to end: synthesis, conversion, decoding, scoring;
+// and the sweep that sets a path against the direct stream.
 #include "check.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "crossing.h"
 #include "messages.h"
 #include "navsynth.h"
 #include "skerrin.h"
@@ -122,6 +125,47 @@ std::string run_audio_case(const audio_case &c, sensitivity::outcome &out, doubl
 	if (!err.empty())
 		return "navaudio: " + err;
 	return score_channel(stream, s.channel, c.cond, out);
+}
+
+bool compare_paths(const char *program, const char *path, const std::string &sweep, const std::string &chain,
+		   double lo, double hi, double step, int seeds, const path_runner &run_path, double &direct_db,
+		   double &path_db)
+{
+	std::vector<double> snrs, cer_direct, cer_path;
+	printf("| SNR dB | CER direct %% | CER %s %% | messages direct | messages %s |\n"
+	       "|---|---|---|---|---|\n", path, path);
+	for (double snr = lo; snr <= hi + 1e-9; snr += step) {
+		double sum_d = 0, sum_p = 0;
+		int msg_d = 0, msg_p = 0;
+		for (int seed = 1; seed <= seeds; seed++) {
+			sensitivity::condition cond;
+			cond.sweep = sweep;
+			cond.chain = chain;
+			cond.snr_db = snr;
+			cond.seed = static_cast<uint64_t>(seed);
+			sensitivity::outcome od, op;
+			std::string err = sensitivity::run_case(cond, od);
+			if (err.empty())
+				err = run_path(cond, op);
+			if (!err.empty()) {
+				fprintf(stderr, "%s: SNR %g dB, seed %d: %s\n", program, snr, seed, err.c_str());
+				return false;
+			}
+			sum_d += od.cer();
+			sum_p += op.cer();
+			msg_d += od.msg_ok;
+			msg_p += op.msg_ok;
+		}
+		snrs.push_back(snr);
+		cer_direct.push_back(sum_d / seeds);
+		cer_path.push_back(sum_p / seeds);
+		printf("| %g | %.2f | %.2f | %d/%d | %d/%d |\n", snr, 100 * cer_direct.back(), 100 * cer_path.back(),
+		       msg_d, seeds, msg_p, seeds);
+		fflush(stdout);
+	}
+	direct_db = sensitivity::crossing(snrs, cer_direct);
+	path_db = sensitivity::crossing(snrs, cer_path);
+	return true;
 }
 
 } // namespace navaudio_check
