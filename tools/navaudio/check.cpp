@@ -1,13 +1,16 @@
-// The audio path end to end: synthesis, conversion, decoding, scoring.
+// The audio path end to end: synthesis, conversion, decoding, scoring;
+// and the sweep that sets a path against the direct stream.
 #include "check.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "crossing.h"
 #include "messages.h"
 #include "navsynth.h"
 #include "skerrin.h"
@@ -61,6 +64,26 @@ std::string decode_channel(const std::vector<unsigned char> &stream, int ch, dec
 	return err;
 }
 
+std::string score_channel(const std::vector<unsigned char> &stream, int ch, const sensitivity::condition &cond,
+			  sensitivity::outcome &out)
+{
+	decoded d;
+	std::string err = decode_channel(stream, ch, d, cond.chain);
+	if (!err.empty())
+		return err;
+	const std::string id = sensitivity::message_id(cond.seed);
+	for (size_t k = 0; k < d.ids.size(); k++)
+		if (!out.msg_ok && d.ids[k] == id) {
+			out.msg_ok = true;
+			out.msg_errors = d.errors[k];
+		}
+	const std::string ref = sensitivity::message_text(cond.seed);
+	out.locked = !d.echo.empty();
+	out.ref_chars = static_cast<int>(ref.size());
+	out.wrong_chars = sensitivity::fitting_distance(ref, sensitivity::strip_marks(d.echo));
+	return "";
+}
+
 std::string run_audio_case(const audio_case &c, sensitivity::outcome &out, double *centre_used)
 {
 	out = sensitivity::outcome{};
@@ -101,21 +124,48 @@ std::string run_audio_case(const audio_case &c, sensitivity::outcome &out, doubl
 	err = convert(audio, s, stream);
 	if (!err.empty())
 		return "navaudio: " + err;
-	decoded d;
-	err = decode_channel(stream, s.channel, d, c.cond.chain);
-	if (!err.empty())
-		return err;
-	const std::string id = sensitivity::message_id(c.cond.seed);
-	for (size_t k = 0; k < d.ids.size(); k++)
-		if (!out.msg_ok && d.ids[k] == id) {
-			out.msg_ok = true;
-			out.msg_errors = d.errors[k];
+	return score_channel(stream, s.channel, c.cond, out);
+}
+
+bool compare_paths(const char *program, const char *path, const std::string &sweep, const std::string &chain,
+		   double lo, double hi, double step, int seeds, const path_runner &run_path, double &direct_db,
+		   double &path_db)
+{
+	std::vector<double> snrs, cer_direct, cer_path;
+	printf("| SNR dB | CER direct %% | CER %s %% | messages direct | messages %s |\n"
+	       "|---|---|---|---|---|\n", path, path);
+	for (double snr = lo; snr <= hi + 1e-9; snr += step) {
+		double sum_d = 0, sum_p = 0;
+		int msg_d = 0, msg_p = 0;
+		for (int seed = 1; seed <= seeds; seed++) {
+			sensitivity::condition cond;
+			cond.sweep = sweep;
+			cond.chain = chain;
+			cond.snr_db = snr;
+			cond.seed = static_cast<uint64_t>(seed);
+			sensitivity::outcome od, op;
+			std::string err = sensitivity::run_case(cond, od);
+			if (err.empty())
+				err = run_path(cond, op);
+			if (!err.empty()) {
+				fprintf(stderr, "%s: SNR %g dB, seed %d: %s\n", program, snr, seed, err.c_str());
+				return false;
+			}
+			sum_d += od.cer();
+			sum_p += op.cer();
+			msg_d += od.msg_ok;
+			msg_p += op.msg_ok;
 		}
-	const std::string ref = sensitivity::message_text(c.cond.seed);
-	out.locked = !d.echo.empty();
-	out.ref_chars = static_cast<int>(ref.size());
-	out.wrong_chars = sensitivity::fitting_distance(ref, sensitivity::strip_marks(d.echo));
-	return "";
+		snrs.push_back(snr);
+		cer_direct.push_back(sum_d / seeds);
+		cer_path.push_back(sum_p / seeds);
+		printf("| %g | %.2f | %.2f | %d/%d | %d/%d |\n", snr, 100 * cer_direct.back(), 100 * cer_path.back(),
+		       msg_d, seeds, msg_p, seeds);
+		fflush(stdout);
+	}
+	direct_db = sensitivity::crossing(snrs, cer_direct);
+	path_db = sensitivity::crossing(snrs, cer_path);
+	return true;
 }
 
 } // namespace navaudio_check

@@ -1,12 +1,8 @@
 // navaudio: a NAVTEX receiver's audio (a recording or a live stream) as
 // the radio device's sample stream, for the daemon to decode.
-#include <fcntl.h>
-#include <sndfile.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -15,9 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "audio_input.h"
+#include "cli.h"
 #include "navaudio.h"
 #include "output.h"
-#include "number_arg.h"
 
 namespace {
 
@@ -47,197 +44,8 @@ constexpr double kProgressFromSeconds = 60.0; // the centre search says it is lo
 
 streamconv::Output g_out;
 
-[[noreturn]] void fail(const std::string &msg)
-{
-	g_out.discard();
-	fprintf(stderr, "navaudio: %s\n", msg.c_str());
-	exit(1);
-}
-
+using streamconv::fail;
 using streamconv::minutes;
-
-// ------------------------------------------------------------------ input
-
-struct Input {
-	std::string name;
-	double rate = 0;
-	long long samples = -1; // -1: unknown
-	bool live = false;      // a pipe or terminal: read as it comes
-	virtual ~Input() = default;
-	// Up to n samples; 0 at the end.  Failures end the program.
-	virtual long read(float *out, long n) = 0;
-	// Back to the start; false when the input cannot be read twice.
-	virtual bool rewind() = 0;
-	// Called at the end: complaints about how the input ended.
-	virtual void check_end(long long got) { (void)got; }
-};
-
-struct SoundFileInput : Input {
-	SNDFILE *sf = nullptr;
-	SF_INFO info{};
-	int pick = 0;
-	bool shorter_than_header = false;
-	long long promised = -1; // a stream's length from its header
-	std::vector<float> frames;
-
-	SoundFileInput(const std::string &path, int channel)
-	{
-		name = path == "-" ? "standard input" : path;
-		if (path == "-") {
-			struct stat st;
-			live = fstat(STDIN_FILENO, &st) == 0 && !S_ISREG(st.st_mode);
-			sf = sf_open_fd(STDIN_FILENO, SFM_READ, &info, SF_FALSE);
-		} else {
-			sf = sf_open(path.c_str(), SFM_READ, &info);
-		}
-		if (!sf) {
-			// libsndfile calls a header without a sample rate an
-			// internal error of its own.
-			const std::string why = sf_strerror(nullptr);
-			if (why.find("SF_INFO struct incomplete") != std::string::npos)
-				fail("cannot read " + name + ": its header gives a sample rate of 0 Hz");
-			fail("cannot read " + name + ": " + why);
-		}
-		if (channel > info.channels)
-			fail(name + " has " + std::to_string(info.channels) + " channel" +
-			     (info.channels == 1 ? "" : "s") + ", not " + std::to_string(channel));
-		pick = channel - 1;
-		rate = info.samplerate;
-		// libsndfile reads a file cut short (a recorder that died) as far
-		// as it goes; its log tells when the header promised more.
-		char log[4096] = "";
-		sf_command(sf, SFC_GET_LOG_INFO, log, sizeof log);
-		shorter_than_header = strstr(log, "(should be") != nullptr;
-		if (info.seekable && info.frames > 0 && info.frames < (1LL << 50))
-			samples = info.frames;
-		else if (!info.seekable && info.frames > 0 && !placeholder_length())
-			promised = info.frames;
-	}
-	// A recorder that streams a WAV does not know its length and writes
-	// the largest it can (4 or 2 GB of data) into the header.
-	bool placeholder_length() const
-	{
-		int width = 0;
-		switch (info.format & SF_FORMAT_SUBMASK) {
-		case SF_FORMAT_PCM_S8:
-		case SF_FORMAT_PCM_U8: width = 1; break;
-		case SF_FORMAT_PCM_16: width = 2; break;
-		case SF_FORMAT_PCM_24: width = 3; break;
-		case SF_FORMAT_PCM_32:
-		case SF_FORMAT_FLOAT: width = 4; break;
-		case SF_FORMAT_DOUBLE: width = 8; break;
-		default: break;
-		}
-		return info.frames >= (1LL << 50) ||
-		       (width > 0 && info.frames * info.channels * width >= 0x7F000000LL);
-	}
-	~SoundFileInput() override
-	{
-		if (sf)
-			sf_close(sf);
-	}
-	long read(float *out, long n) override
-	{
-		frames.resize(static_cast<size_t>(n) * static_cast<size_t>(info.channels));
-		const sf_count_t got = sf_readf_float(sf, frames.data(), n);
-		if (got < n && sf_error(sf) != SF_ERR_NO_ERROR)
-			fail("cannot decode " + name + ": " + sf_strerror(sf));
-		for (sf_count_t k = 0; k < got; k++)
-			out[k] = frames[static_cast<size_t>(k * info.channels + pick)];
-		return static_cast<long>(got);
-	}
-	bool rewind() override
-	{
-		return info.seekable && sf_seek(sf, 0, SEEK_SET) == 0;
-	}
-	void check_end(long long got) override
-	{
-		if (samples > 0 && got < samples)
-			fail(name + " ends after " + std::to_string(got) + " of its " + std::to_string(samples) +
-			     " samples: the file is truncated or damaged");
-		if (promised > 0 && got < promised)
-			fprintf(stderr, "navaudio: warning: %s ends after %lld of the %lld samples its header "
-				"promises (truncated?); the %s present are converted\n", name.c_str(), got, promised,
-				minutes(got / rate).c_str());
-		if (shorter_than_header)
-			fprintf(stderr, "navaudio: warning: %s is shorter than its header says (truncated?); "
-				"the %s present are converted\n", name.c_str(), minutes(got / rate).c_str());
-	}
-};
-
-struct RawInput : Input {
-	int fd = -1;
-	bool own = false;
-	navaudio::RawS16 dec;
-	std::vector<unsigned char> bytes;
-	std::vector<float> ready;
-	size_t ready_pos = 0;
-
-	RawInput(const std::string &path, double r)
-	{
-		rate = r;
-		if (path == "-") {
-			name = "standard input";
-			fd = STDIN_FILENO;
-		} else {
-			name = path;
-			fd = ::open(path.c_str(), O_RDONLY);
-			if (fd < 0)
-				fail("cannot read " + path + ": " + strerror(errno));
-			own = true;
-		}
-		struct stat st;
-		if (fstat(fd, &st) != 0)
-			fail("cannot read " + name + ": " + strerror(errno));
-		if (S_ISDIR(st.st_mode))
-			fail("cannot read " + name + ": it is a folder");
-		if (S_ISREG(st.st_mode))
-			samples = st.st_size / 2;
-		else
-			live = true;
-	}
-	~RawInput() override
-	{
-		if (own)
-			close(fd);
-	}
-	long read(float *out, long n) override
-	{
-		while (ready_pos >= ready.size()) {
-			ready.clear();
-			ready_pos = 0;
-			bytes.resize(static_cast<size_t>(n) * 2);
-			ssize_t got = ::read(fd, bytes.data(), bytes.size());
-			if (got < 0 && errno == EINTR)
-				continue;
-			if (got < 0)
-				fail("cannot read " + name + ": " + strerror(errno));
-			if (got == 0)
-				return 0;
-			dec.decode(bytes.data(), static_cast<size_t>(got), ready);
-		}
-		const long give = std::min<long>(n, static_cast<long>(ready.size() - ready_pos));
-		std::copy(ready.begin() + static_cast<long>(ready_pos), ready.begin() + static_cast<long>(ready_pos) + give,
-			  out);
-		ready_pos += static_cast<size_t>(give);
-		return give;
-	}
-	bool rewind() override
-	{
-		if (live || lseek(fd, 0, SEEK_SET) != 0)
-			return false;
-		dec = navaudio::RawS16{};
-		ready.clear();
-		ready_pos = 0;
-		return true;
-	}
-	void check_end(long long) override
-	{
-		if (dec.dangling())
-			fprintf(stderr, "navaudio: %s ends in the middle of a sample; its last byte is left out\n",
-				name.c_str());
-	}
-};
 
 // Tone pairs of several stations, on centres further apart than a
 // receiver drifts: said, with where each is heard, and the windows as the
@@ -279,32 +87,28 @@ int main(int argc, char **argv)
 	double raw_rate = 0;
 	int pick = 1;
 
+	streamconv::set_program("navaudio", &g_out);
 	int opt;
 	while ((opt = getopt(argc, argv, "o:k:c:Ir:e:S:C:h")) != -1) {
 		double v = 0;
-		auto num = [&](const char *what) {
-			if (!to_double(optarg, v))
-				fail(std::string("bad number for -") + what + ": '" + optarg + "'");
-			return v;
-		};
 		switch (opt) {
 		case 'o': out_path = optarg; break;
 		case 'k':
-			num("k");
+			v = streamconv::option_number('k', optarg);
 			if (v != std::floor(v) || v < 0 || v >= navaudio::kChannels)
 				fail("the channel (-k) must be 0, 1 or 2");
 			s.channel = static_cast<int>(v);
 			break;
 		case 'c':
-			s.centre_hz = num("c");
+			s.centre_hz = streamconv::option_number('c', optarg);
 			have_centre = true;
 			break;
 		case 'I': s.invert = true; break;
-		case 'r': raw_rate = num("r"); break;
+		case 'r': raw_rate = streamconv::option_number('r', optarg); break;
 		case 'e': encoding = optarg; break;
-		case 'S': s.frame_rate = num("S"); break;
+		case 'S': s.frame_rate = streamconv::option_number('S', optarg); break;
 		case 'C':
-			num("C");
+			v = streamconv::option_number('C', optarg);
 			if (v != std::floor(v) || v < 1 || v > 1024)
 				fail("the input channel (-C) must be 1 to 1024");
 			pick = static_cast<int>(v);
@@ -313,11 +117,7 @@ int main(int argc, char **argv)
 		default: fputs(kUsage, stderr); return 2;
 		}
 	}
-	if (optind + 1 != argc) {
-		fputs(kUsage, stderr);
-		fail(optind >= argc ? "no input given" : "more than one input given");
-	}
-	const std::string in_path = argv[optind];
+	const std::string in_path = streamconv::the_input(argc, argv, kUsage);
 	if (!encoding.empty() && encoding != "s16")
 		fail("unsupported raw encoding '" + encoding + "': only s16 (signed 16-bit little-endian)");
 	if (!encoding.empty() && raw_rate == 0)
@@ -327,11 +127,11 @@ int main(int argc, char **argv)
 	if (!encoding.empty() && pick != 1)
 		fail("headerless input has one channel: -C does not apply");
 
-	std::unique_ptr<Input> in;
+	std::unique_ptr<navaudio::Input> in;
 	if (!encoding.empty())
-		in = std::make_unique<RawInput>(in_path, raw_rate);
+		in = navaudio::open_raw_s16(in_path, raw_rate);
 	else
-		in = std::make_unique<SoundFileInput>(in_path, pick);
+		in = navaudio::open_sound_file(in_path, pick);
 	s.in_rate = in->rate;
 	{
 		// Everything but an automatic centre can be checked now.

@@ -8,6 +8,7 @@
 //                        [-l low-snr] [-H high-snr] [-s step]
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -15,12 +16,9 @@
 #include <vector>
 
 #include "check.h"
-#include "crossing.h"
 #include "number_arg.h"
 
 namespace {
-
-using sensitivity::crossing;
 
 int usage()
 {
@@ -60,47 +58,24 @@ int main(int argc, char **argv)
 	if (optind != argc || seeds < 1 || seeds > 1000 || !(step > 0) || !(hi >= lo))
 		return usage();
 
-	std::vector<double> snrs, cer_direct, cer_audio;
 	double worst_centre_error = 0;
-	printf("| SNR dB | CER direct %% | CER audio %% | messages direct | messages audio |\n"
-	       "|---|---|---|---|---|\n");
-	for (double snr = lo; snr <= hi + 1e-9; snr += step) {
-		double sum_d = 0, sum_a = 0;
-		int msg_d = 0, msg_a = 0;
-		for (int seed = 1; seed <= seeds; seed++) {
-			sensitivity::condition cond;
-			cond.sweep = "audio";
-			cond.snr_db = snr;
-			cond.seed = static_cast<uint64_t>(seed);
-			sensitivity::outcome od, oa;
-			std::string err = sensitivity::run_case(cond, od);
-			navaudio_check::audio_case ac;
-			ac.cond = cond;
-			ac.audio_rate = audio_rate;
-			ac.centre_hz = centre;
-			ac.lower = lower;
-			ac.find_centre = find;
-			double used = centre;
-			if (err.empty())
-				err = navaudio_check::run_audio_case(ac, oa, &used);
-			if (!err.empty()) {
-				fprintf(stderr, "navaudio_sensitivity: SNR %g dB, seed %d: %s\n", snr, seed, err.c_str());
-				return 1;
-			}
+	const auto run_audio = [&](const sensitivity::condition &cond, sensitivity::outcome &oa) {
+		navaudio_check::audio_case ac;
+		ac.cond = cond;
+		ac.audio_rate = audio_rate;
+		ac.centre_hz = centre;
+		ac.lower = lower;
+		ac.find_centre = find;
+		double used = centre;
+		const std::string err = navaudio_check::run_audio_case(ac, oa, &used);
+		if (err.empty())
 			worst_centre_error = std::max(worst_centre_error, std::fabs(used - centre));
-			sum_d += od.cer();
-			sum_a += oa.cer();
-			msg_d += od.msg_ok;
-			msg_a += oa.msg_ok;
-		}
-		snrs.push_back(snr);
-		cer_direct.push_back(sum_d / seeds);
-		cer_audio.push_back(sum_a / seeds);
-		printf("| %g | %.2f | %.2f | %d/%d | %d/%d |\n", snr, 100 * cer_direct.back(), 100 * cer_audio.back(),
-		       msg_d, seeds, msg_a, seeds);
-		fflush(stdout);
-	}
-	const double xd = crossing(snrs, cer_direct), xa = crossing(snrs, cer_audio);
+		return err;
+	};
+	double xd = 0, xa = 0;
+	if (!navaudio_check::compare_paths("navaudio_sensitivity", "audio", "audio", "specified", lo, hi, step, seeds,
+					   run_audio, xd, xa))
+		return 1;
 	printf("\nMean CER below 1 %% from %.2f dB direct and from %.2f dB through %g Hz audio "
 	       "(centre %g Hz, %s sideband%s): the audio path costs %.2f dB\n",
 	       xd, xa, audio_rate, centre, lower ? "lower" : "upper", find ? ", centre found" : "", xa - xd);

@@ -1,9 +1,7 @@
 // navsdr: NAVTEX channels from an SDR's wideband I/Q (a recording or a
 // live stream) as the radio device's sample stream, for the daemon to
 // decode.
-#include <fcntl.h>
 #include <sndfile.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,9 +17,9 @@
 #include <vector>
 
 #include "capture.h"
+#include "cli.h"
 #include "iq_format.h"
 #include "navsdr.h"
-#include "number_arg.h"
 #include "output.h"
 
 namespace {
@@ -49,13 +47,7 @@ constexpr double kFileAnalysisSeconds = 600.0;
 
 streamconv::Output g_out;
 
-[[noreturn]] void fail(const std::string &msg)
-{
-	g_out.discard();
-	fprintf(stderr, "navsdr: %s\n", msg.c_str());
-	exit(1);
-}
-
+using streamconv::fail;
 using streamconv::minutes;
 
 bool ends_with(const std::string &s, const std::string &tail)
@@ -79,54 +71,29 @@ struct Input {
 };
 
 struct RawInput : Input {
-	int fd = -1;
-	bool own = false;
+	streamconv::RawFile file;
 	iq_format::Format fmt;
 	iq_format::Decoder dec;
 	std::vector<unsigned char> bytes;
 	std::vector<float> ready;
 
-	RawInput(const std::string &path, iq_format::Format f, double r) : fmt(f), dec(f)
+	RawInput(const std::string &path, iq_format::Format f, double r) : file(path), fmt(f), dec(f)
 	{
 		rate = r;
-		if (path == "-") {
-			name = "standard input";
-			fd = STDIN_FILENO;
-		} else {
-			name = path;
-			fd = ::open(path.c_str(), O_RDONLY);
-			if (fd < 0)
-				fail("cannot read " + path + ": " + strerror(errno));
-			own = true;
-		}
-		struct stat st;
-		if (fstat(fd, &st) != 0)
-			fail("cannot read " + name + ": " + strerror(errno));
-		if (S_ISDIR(st.st_mode))
-			fail("cannot read " + name + ": it is a folder");
-		if (S_ISREG(st.st_mode))
-			samples = st.st_size / static_cast<long long>(2 * iq_format::value_bytes(f));
-		else
-			live = true;
-	}
-	~RawInput() override
-	{
-		if (own)
-			close(fd);
+		name = file.name;
+		live = file.live;
+		if (file.size >= 0)
+			samples = file.size / static_cast<long long>(2 * iq_format::value_bytes(f));
 	}
 	long read(float *, long n, const float **iq) override
 	{
 		for (;;) {
 			ready.clear();
 			bytes.resize(static_cast<size_t>(n) * 2 * iq_format::value_bytes(fmt));
-			ssize_t got = ::read(fd, bytes.data(), bytes.size());
-			if (got < 0 && errno == EINTR)
-				continue;
-			if (got < 0)
-				fail("cannot read " + name + ": " + strerror(errno));
+			const size_t got = file.read(bytes.data(), bytes.size());
 			if (got == 0)
 				return 0;
-			dec.decode(bytes.data(), static_cast<size_t>(got), ready);
+			dec.decode(bytes.data(), got, ready);
 			if (ready.empty())
 				continue; // a piece of one sample so far
 			*iq = ready.data();
@@ -219,36 +186,27 @@ int main(int argc, char **argv)
 	double raw_rate = 0, given_centre = 0;
 	bool have_centre = false, have_rate = false;
 
+	streamconv::set_program("navsdr", &g_out);
 	int opt;
 	while ((opt = getopt(argc, argv, "o:F:r:f:c:S:h")) != -1) {
-		double v = 0;
-		auto num = [&](const char *what) {
-			if (!to_double(optarg, v))
-				fail(std::string("bad number for -") + what + ": '" + optarg + "'");
-			return v;
-		};
 		switch (opt) {
 		case 'o': out_path = optarg; break;
 		case 'F': format_name = optarg; break;
 		case 'r':
-			raw_rate = num("r");
+			raw_rate = streamconv::option_number('r', optarg);
 			have_rate = true;
 			break;
 		case 'f':
-			given_centre = num("f");
+			given_centre = streamconv::option_number('f', optarg);
 			have_centre = true;
 			break;
 		case 'c': channels += std::string(channels.empty() ? "" : ",") + optarg; break;
-		case 'S': s.frame_rate = num("S"); break;
+		case 'S': s.frame_rate = streamconv::option_number('S', optarg); break;
 		case 'h': fputs(kUsage, stdout); return 0;
 		default: fputs(kUsage, stderr); return 2;
 		}
 	}
-	if (optind + 1 != argc) {
-		fputs(kUsage, stderr);
-		fail(optind >= argc ? "no input given" : "more than one input given");
-	}
-	const std::string in_path = argv[optind];
+	const std::string in_path = streamconv::the_input(argc, argv, kUsage);
 	iq_format::Format fmt = iq_format::Format::cu8;
 	if (!format_name.empty() && !iq_format::parse(format_name, fmt))
 		fail("unknown sample format '" + format_name + "' for -F: cu8, cs8, cs16 or cf32");

@@ -2,7 +2,7 @@
 // scoring.
 #include "sdr_check.h"
 
-#include "check.h" // navaudio's: decode_channel
+#include "check.h" // navaudio's: score_channel
 #include "navsynth.h"
 #include "wideband.h"
 
@@ -56,21 +56,7 @@ std::string run_iq_case(const iq_case &c, sensitivity::outcome &out, navsdr::Cha
 	if (report)
 		*report = conv.report()[static_cast<size_t>(c.slot)];
 
-	navaudio_check::decoded d;
-	err = navaudio_check::decode_channel(frames, c.slot, d, c.cond.chain);
-	if (!err.empty())
-		return err;
-	const std::string id = sensitivity::message_id(c.cond.seed);
-	for (size_t k = 0; k < d.ids.size(); k++)
-		if (!out.msg_ok && d.ids[k] == id) {
-			out.msg_ok = true;
-			out.msg_errors = d.errors[k];
-		}
-	const std::string ref = sensitivity::message_text(c.cond.seed);
-	out.locked = !d.echo.empty();
-	out.ref_chars = static_cast<int>(ref.size());
-	out.wrong_chars = sensitivity::fitting_distance(ref, sensitivity::strip_marks(d.echo));
-	return "";
+	return navaudio_check::score_channel(frames, c.slot, c.cond, out);
 }
 
 } // namespace navsdr_check

@@ -9,13 +9,14 @@
 //                      [-H high-snr] [-s step]
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "crossing.h"
+#include "check.h" // navaudio's: compare_paths
 #include "sdr_check.h"
 
 namespace {
@@ -57,50 +58,25 @@ int main(int argc, char **argv)
 	if (optind != argc || seeds < 1 || seeds > 1000 || !(step > 0) || !(hi >= lo) || slot < 0 || slot > 2)
 		return usage();
 
-	std::vector<double> snrs, cer_direct, cer_iq;
 	double worst_centre = 0;
-	printf("| SNR dB | CER direct %% | CER I/Q %% | messages direct | messages I/Q |\n"
-	       "|---|---|---|---|---|\n");
-	for (double snr = lo; snr <= hi + 1e-9; snr += step) {
-		double sum_d = 0, sum_q = 0;
-		int msg_d = 0, msg_q = 0;
-		for (int seed = 1; seed <= seeds; seed++) {
-			sensitivity::condition cond;
-			cond.sweep = "iq";
-			cond.chain = chain;
-			cond.snr_db = snr;
-			cond.seed = static_cast<uint64_t>(seed);
-			sensitivity::outcome od, oq;
-			std::string err = sensitivity::run_case(cond, od);
-			navsdr_check::iq_case ic;
-			ic.cond = cond;
-			ic.iq_rate = rate;
-			ic.centre_hz = centre;
-			ic.centre_error_hz = error;
-			ic.format = fmt;
-			ic.slot = slot;
-			navsdr::ChannelReport rep;
-			if (err.empty())
-				err = navsdr_check::run_iq_case(ic, oq, &rep);
-			if (!err.empty()) {
-				fprintf(stderr, "navsdr_sensitivity: SNR %g dB, seed %d: %s\n", snr, seed, err.c_str());
-				return 1;
-			}
-			if (rep.found)
-				worst_centre = std::max(worst_centre, std::fabs(rep.tone_hz - error - navsdr::kNominalHz[slot]));
-			sum_d += od.cer();
-			sum_q += oq.cer();
-			msg_d += od.msg_ok;
-			msg_q += oq.msg_ok;
-		}
-		snrs.push_back(snr);
-		cer_direct.push_back(sum_d / seeds);
-		cer_iq.push_back(sum_q / seeds);
-		printf("| %g | %.2f | %.2f | %d/%d | %d/%d |\n", snr, 100 * cer_direct.back(), 100 * cer_iq.back(), msg_d,
-		       seeds, msg_q, seeds);
-		fflush(stdout);
-	}
-	const double xd = sensitivity::crossing(snrs, cer_direct), xq = sensitivity::crossing(snrs, cer_iq);
+	const auto run_iq = [&](const sensitivity::condition &cond, sensitivity::outcome &oq) {
+		navsdr_check::iq_case ic;
+		ic.cond = cond;
+		ic.iq_rate = rate;
+		ic.centre_hz = centre;
+		ic.centre_error_hz = error;
+		ic.format = fmt;
+		ic.slot = slot;
+		navsdr::ChannelReport rep;
+		const std::string err = navsdr_check::run_iq_case(ic, oq, &rep);
+		if (err.empty() && rep.found)
+			worst_centre = std::max(worst_centre, std::fabs(rep.tone_hz - error - navsdr::kNominalHz[slot]));
+		return err;
+	};
+	double xd = 0, xq = 0;
+	if (!navaudio_check::compare_paths("navsdr_sensitivity", "I/Q", "iq", chain, lo, hi, step, seeds, run_iq, xd,
+					   xq))
+		return 1;
 	printf("\nMean CER below 1 %% from %.2f dB direct and from %.2f dB through %s I/Q at %g samples per second "
 	       "(centre %g Hz, told %+g Hz off; %s chain): the I/Q path costs %.2f dB\n",
 	       xd, xq, iq_format::name(fmt), rate, centre, error, chain.c_str(), xq - xd);

@@ -23,47 +23,16 @@
 #include "navaudio.h"
 #include "navsynth.h"
 #include "stream_format.h"
+#include "tests/program_test.h"
 
 namespace fs = std::filesystem;
 using navaudio_check::audio_case;
 
 namespace {
 
-std::string run(const std::string &cmd, int &status)
-{
-	FILE *p = popen(("( " + cmd + " ) 2>&1").c_str(), "r");
-	std::string out;
-	char buf[512];
-	while (p && fgets(buf, sizeof buf, p))
-		out += buf;
-	status = p ? pclose(p) : -1;
-	return out;
-}
-
-std::string q(const std::string &s)
-{
-	return "'" + s + "'";
-}
-
-// A private folder for files, removed at the end of the test.
-struct Scratch {
-	fs::path dir;
-	Scratch()
-	{
-		char tmpl[] = "/tmp/navaudio-test-XXXXXX";
-		dir = mkdtemp(tmpl);
-	}
-	~Scratch() { fs::remove_all(dir); }
-	std::string operator/(const std::string &name) const { return (dir / name).string(); }
-	// Names in the folder, to see that nothing was left behind.
-	std::vector<std::string> names() const
-	{
-		std::vector<std::string> v;
-		for (auto &e : fs::directory_iterator(dir))
-			v.push_back(e.path().filename().string());
-		return v;
-	}
-};
+using streamconv_test::q;
+using streamconv_test::run;
+using streamconv_test::Scratch;
 
 // Keyed tones of one message at `snr_db`, as receiver audio.
 std::vector<float> message_audio(double rate, double centre, bool lower, double snr_db, uint64_t seed)

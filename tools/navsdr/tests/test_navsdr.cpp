@@ -15,44 +15,15 @@
 #include <vector>
 
 #include "sdr_check.h"
+#include "tests/program_test.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string run(const std::string &cmd, int &status)
-{
-	FILE *p = popen(("( " + cmd + " ) 2>&1").c_str(), "r");
-	std::string out;
-	char buf[512];
-	while (p && fgets(buf, sizeof buf, p))
-		out += buf;
-	status = p ? pclose(p) : -1;
-	return out;
-}
-
-std::string q(const std::string &s)
-{
-	return "'" + s + "'";
-}
-
-struct Scratch {
-	fs::path dir;
-	Scratch()
-	{
-		char tmpl[] = "/tmp/navsdr-test-XXXXXX";
-		dir = mkdtemp(tmpl);
-	}
-	~Scratch() { fs::remove_all(dir); }
-	std::string operator/(const std::string &name) const { return (dir / name).string(); }
-	std::vector<std::string> names() const
-	{
-		std::vector<std::string> v;
-		for (auto &e : fs::directory_iterator(dir))
-			v.push_back(e.path().filename().string());
-		return v;
-	}
-};
+using streamconv_test::q;
+using streamconv_test::run;
+using streamconv_test::Scratch;
 
 const std::string kSynth = std::string(NAVSYNTH_BIN) + " -k 0 -t 'ZCZC SA42\nGALE WARNING\nNNNN' -n 12" +
 			   " -k 1 -t 'ZCZC OB17\nICE REPORT\nNNNN' -n 12";
