@@ -23,6 +23,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "loopback_listener.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -156,15 +158,7 @@ struct gen_server {
 	std::thread th;
 	explicit gen_server(long n) : limit(n)
 	{
-		lfd = socket(AF_INET, SOCK_STREAM, 0);
-		sockaddr_in a{};
-		a.sin_family = AF_INET;
-		a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-		bind(lfd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-		socklen_t l = sizeof a;
-		getsockname(lfd, reinterpret_cast<sockaddr *>(&a), &l);
-		port = ntohs(a.sin_port);
-		listen(lfd, 4);
+		lfd = loopback_listener(&port);
 		th = std::thread([this] { run(); });
 	}
 	~gen_server()

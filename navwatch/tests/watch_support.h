@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "loopback_listener.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -89,17 +91,7 @@ struct script_server {
 
 	script_server()
 	{
-		lfd = socket(AF_INET, SOCK_STREAM, 0);
-		int one = 1;
-		setsockopt(lfd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-		sockaddr_in a{};
-		a.sin_family = AF_INET;
-		a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-		bind(lfd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-		socklen_t l = sizeof a;
-		getsockname(lfd, reinterpret_cast<sockaddr *>(&a), &l);
-		port = ntohs(a.sin_port);
-		listen(lfd, 4);
+		lfd = loopback_listener(&port);
 		th = std::thread([this] { run(); });
 	}
 	~script_server()
