@@ -61,10 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const nmea_masks m = nmea_masks_from_settings(s);
             if (n.has_area)
                 check(m.area[n.freq_index - 1] == n.area);
-            // Types A, B, D and L stay selected on 518 kHz.
-            const uint32_t kept = n.freq_index == 2 ? 0x80bu : 0u;
+            // Types A, B, D and L stay selected on every frequency.
             if (n.has_type)
-                check(m.type[n.freq_index - 1] == (n.type | kept));
+                check(m.type[n.freq_index - 1] == (n.type | 0x80bu));
         }
     }
 
