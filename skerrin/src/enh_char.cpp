@@ -182,6 +182,7 @@ void enh_char_init(enh_char_obj *o, int dbg_print)
 	o->dbg_print = dbg_print;
 	o->char_num = 14;
 	o->min_posterior = kMinPosterior;
+	enh_form_reset(&o->form);
 }
 
 void enh_char_reset(enh_char_obj *o)
@@ -191,6 +192,7 @@ void enh_char_reset(enh_char_obj *o)
 	o->ptr = 0;
 	o->char_num = 14;
 	o->in_text = 0;
+	enh_form_reset(&o->form);
 }
 
 char enh_char_decide(enh_char_obj *o, const int32_t d[7], const int32_t e[7], int first_copy)
@@ -233,6 +235,7 @@ char enh_char_decide(enh_char_obj *o, const int32_t d[7], const int32_t e[7], in
 		for (int i = kIdxFirstControl; i <= ENH_PHASING_PAIR; i++)
 			score[i] -= kControlPrior;
 	}
+	enh_form_prior(&o->form, o->char_num, score);
 	int idx = 0;
 	for (int i = 1; i <= ENH_PHASING_PAIR; i++)
 		if (score[i] > score[idx])
@@ -265,6 +268,7 @@ char enh_char_decide(enh_char_obj *o, const int32_t d[7], const int32_t e[7], in
 			ch = '*';
 		}
 	}
+	ch = enh_form_deliver(&o->form, ch, o->posterior);
 	if (o->dbg_print) {
 		putchar(ch == kLettersShift ? 'l' : ch == kFiguresShift ? 'f' : ch);
 		fflush(stdout);

@@ -12,7 +12,9 @@
 // 1 bits carry the most summed ratio of both copies wins, and so does the
 // phasing pair (phasing signal 1 as first copy, phasing signal 2 as
 // repetition) when it fits better; right after a text character the idle
-// and phasing signals start at a disadvantage.  When the winner's share of the
+// and phasing signals start at a disadvantage, and the message's fixed
+// parts add their prior (enh_form; an identifier character of the wrong
+// form is '*').  When the winner's share of the
 // likelihood of all patterns is too small to trust, the character is '*';
 // its likeliest reading still moves the case shift.  ln I0 comes from a
 // table (Q8, steps of 1/16 up to 64, interpolated; the asymptote beyond),
@@ -24,6 +26,8 @@
 #define SKERRIN_ENH_CHAR_H
 
 #include <cstdint>
+
+#include "enh_form.h"
 
 constexpr int ENH_PHASING_PAIR = 35; // codebook index of the phasing pair
 
@@ -37,6 +41,7 @@ struct enh_char_obj {
 	int64_t noise;         // mean noise energy of a bit in one correlator, Q4
 	int32_t posterior;     // the last character's likelihood share, Q16
 	int in_text;       // the last character was text, not an idle or phasing signal
+	enh_form_obj form; // where the text stands: the fixed parts' prior
 };
 
 // Index of the best-fitting pattern (0..34, or ENH_PHASING_PAIR) for the
