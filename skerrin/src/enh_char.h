@@ -16,7 +16,10 @@
 // parts add their prior (enh_form; an identifier character of the wrong
 // form is '*').  When the winner's share of the
 // likelihood of all patterns is too small to trust, the character is '*';
-// its likeliest reading still moves the case shift.  ln I0 comes from a
+// its likeliest reading still moves the case shift.  In figures case,
+// once a letters shift may have been missed (it had at least 2^-16 of the
+// likelihood since the last shift read), a figure that text seldom holds
+// is read in letters and the case returns to letters.  ln I0 comes from a
 // table (Q8, steps of 1/16 up to 64, interpolated; the asymptote beyond),
 // square roots are integer ones, and the shares come from two exponential
 // tables, so the board's processor does no floating point per character.  Out: the same
@@ -42,6 +45,7 @@ struct enh_char_obj {
 	int32_t posterior;     // the last character's likelihood share, Q16
 	int in_text;       // the last character was text, not an idle or phasing signal
 	enh_form_obj form; // where the text stands: the fixed parts' prior
+	int case_doubt;    // in figures case a letters shift may have been missed since the last shift read
 };
 
 // Index of the best-fitting pattern (0..34, or ENH_PHASING_PAIR) for the
