@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "enh_acq.h"
+#include <cstdio>
+static const bool dbg = getenv("ENHDBG");
 
 namespace {
 
@@ -13,15 +15,53 @@ constexpr double kMinPeriod = 16.88, kMaxPeriod = 17.2;
 constexpr int kMaxGear = 300; // characters of memory of the timing loop
 constexpr int kStartGear = 12;
 constexpr int kGearAfterPhasing = 150; // at most, after 25 peaks or more
-constexpr int kGearPerPeak = 6;
+static const int kGearPerPeak = getenv("GPP") ? atoi(getenv("GPP")) : 6;
 constexpr int64_t kMinPeriodQ = enh_q16(kMinPeriod), kMaxPeriodQ = enh_q16(kMaxPeriod);
+static const bool useKr = !getenv("NOKR");
+static const int kEyeMemory = getenv("EM") ? atoi(getenv("EM")) : 16; // characters
+static const int64_t kEyeSlip = getenv("ES") ? atoi(getenv("ES")) : 6554; // Q16
+static const int kGearAfterSlip = getenv("GS") ? atoi(getenv("GS")) : 30;
 constexpr int kPeakWindow = 14;            // samples either side of a due peak
 constexpr int kPeakNum = 7, kPeakDen = 20; // a due peak counts above 0.35
 
-// a / b rounded to the nearest, b > 0.
+// The nominal bit: 100 bits a second at 1707.65 samples a second, and
+// the phasing period of 14 bits, Q16 samples.
+constexpr int64_t kNominalSlopeQ = enh_q16(14 * 17.0765);
+constexpr int64_t kShrink = 4; // within two of its standard errors
+
+// a / b rounded to the nearest, b != 0.
 int64_t rounded(int64_t a, int64_t b)
 {
+	if (b < 0) {
+		a = -a;
+		b = -b;
+	}
 	return a >= 0 ? (a + b / 2) / b : -((-a + b / 2) / b);
+}
+
+// The fitted slope (Q16 samples per period) drawn toward the nominal bit
+// rate by how unsure it is.  Transmitters keep their rate within a few
+// hundred ppm, so a short or noisy phasing whose slope differs from the
+// nominal by no more than its own uncertainty says little: its error
+// (2-3 samples of a peak's time over a second give 0.02-0.05 samples per
+// bit) would leave the loop a drift it cannot pull back in noise.  A slope
+// that differs plainly (a receiver sampling at 1700 Hz, 0.5 % off) is
+// kept: dev - kShrink se^2 / dev, none of it within sqrt(kShrink) se.
+int64_t shrunk(enh_loop *c, int64_t slope, int64_t det)
+{
+	// Spread of a peak's time, Q24 samples^2 (from Q12 residuals), with
+	// one sample's worth as a prior while there are few.
+	const int64_t var = (c->fit_rr + (int64_t(1) << 24)) / (c->fit_r + 1);
+	// Slope variance: var / sum (m - mean m)^2 = var n / det, Q32.
+	const int64_t se2 = (var * c->fit_n / det) << 8;
+	const int64_t dev = slope - kNominalSlopeQ;
+	const int64_t dd = dev * dev;
+	if (dd <= kShrink * se2) {
+		c->fit_trust = 0;
+		return kNominalSlopeQ;
+	}
+	c->fit_trust = static_cast<int32_t>(65536 - (kShrink * se2 / (dd >> 16)));
+	return slope - rounded(kShrink * se2, dev);
 }
 
 // The phasing peak due in this window: found, it refines the line through
@@ -46,6 +86,11 @@ int phasing_peak(enh_loop *c)
 			// wider the fewer peaks the line was fitted to.
 			c->phasing = 0;
 			c->k = static_cast<int>(std::clamp<int64_t>(c->fit_n * kGearPerPeak, kStartGear, kGearAfterPhasing));
+			// A rate drawn toward the nominal one rests on that as well:
+			// the loop changes it the more slowly.
+			c->kr = c->k + static_cast<int>(((kGearAfterPhasing - c->k) * int64_t(65536 - c->fit_trust)) >> 16);
+			if (!useKr) c->kr = c->k;
+			if (dbg) fprintf(stderr, "end k=%d kr=%d trust=%d\n", c->k, c->kr, c->fit_trust);
 			ended = 1;
 		}
 		c->expect += (14 * per + 0x8000) >> 16;
@@ -60,6 +105,14 @@ int phasing_peak(enh_loop *c)
 	const int64_t t = ((c->expect - kPeakWindow + best - c->origin) << 16) + frac;
 	int64_t slope = 14 * per, icpt = t - m * slope;
 	{
+		// How far the peak lies from the line through the earlier ones:
+		// the spread of the peaks' times, which tells how sure the line's
+		// slope is.
+		if (c->fit_n >= 3) {
+			const int64_t r = (t - c->fit_icpt - m * c->fit_slope) >> 4; // Q12
+			c->fit_rr += std::min<int64_t>(r * r, int64_t(1) << 40);
+			c->fit_r += 1;
+		}
 		c->fit_n += 1;
 		c->fit_m += m;
 		c->fit_mm += int64_t(m) * m;
@@ -67,8 +120,10 @@ int phasing_peak(enh_loop *c)
 		c->fit_mt += m * t;
 		const int64_t det = c->fit_n * c->fit_mm - c->fit_m * c->fit_m;
 		if (det > 0 && c->fit_n >= 3) {
-			slope = rounded(c->fit_n * c->fit_mt - c->fit_m * c->fit_t, det);
+			slope = shrunk(c, rounded(c->fit_n * c->fit_mt - c->fit_m * c->fit_t, det), det);
 			icpt = rounded(c->fit_t - slope * c->fit_m, c->fit_n);
+			c->fit_slope = slope;
+			c->fit_icpt = icpt;
 		}
 	}
 	const int64_t np = std::clamp(rounded(slope, 14), kMinPeriodQ, kMaxPeriodQ);
@@ -80,6 +135,7 @@ int phasing_peak(enh_loop *c)
 	const int64_t tau = (c->origin << 16) + next;
 	if (std::llabs(tau - c->tau) < c->period / 2)
 		c->tau = tau;
+	if (dbg) fprintf(stderr, "peak m=%d t=%.2f fit_n=%lld np=%.4f\n", m, t/65536.0, (long long)c->fit_n, np/65536.0);
 	c->period = np;
 	c->rate = np << 8;
 	c->expect = c->origin + ((end + 14 * np + 0x8000) >> 16);
@@ -95,13 +151,15 @@ void enh_loop_start(enh_loop *c, int64_t peak, int32_t d, bool traffic)
 	c->rate = c->period << 8;
 	c->tau = (peak << 16) + c->period;
 	c->prev_d = d;
-	c->k = kStartGear;
+	c->k = c->kr = kStartGear;
+	c->fit_trust = 65536;
 	c->phasing = 1;
 	c->origin = peak;
 	c->peaks = 1;
 	c->expect = peak + static_cast<int64_t>(14 * ENH_ACQ_PERIOD + 0.5);
 	c->win_left = -1;
 	c->fit_n = 1; // the lock's own peak: m = 0, t = 0
+	c->eye = -kEyeSlip * 3; // as a lock at 3 dB shows it
 	if (traffic)
 		c->phasing = 0;
 }
@@ -131,6 +189,8 @@ void enh_loop_bit(enh_loop *c, int64_t d, int64_t mid)
 		c->g_count++;
 	}
 	c->prev_d = static_cast<int32_t>(d);
+	c->eye_on += d < 0 ? -d : d;
+	c->eye_mid += mid < 0 ? -mid : mid;
 	c->tau += c->period;
 	c->bits++;
 }
@@ -146,12 +206,33 @@ void enh_loop_char(enh_loop *c, bool faded, int64_t level)
 		x = std::clamp(x, -per / 2, per / 2);
 		// Alpha-beta gains of gear k: 2 (2k - 1) / (k (k + 1)) for the phase,
 		// 6 / (k (k + 1)) for the rate (per bit: over the 7 of a character).
-		const int64_t kk = int64_t(c->k) * (c->k + 1);
+		const int64_t kk = int64_t(c->k) * (c->k + 1), kkr = int64_t(c->kr) * (c->kr + 1);
 		c->tau -= rounded(2 * (2 * c->k - 1) * x, kk);
-		c->rate = std::clamp(c->rate - rounded(6 * (x << 8), kk * 7), kMinPeriodQ << 8, kMaxPeriodQ << 8);
+		c->rate = std::clamp(c->rate - rounded(6 * (x << 8), kkr * 7), kMinPeriodQ << 8, kMaxPeriodQ << 8);
 		c->period = (c->rate + 128) >> 8;
+		if (dbg) fprintf(stderr, "char bits=%lld tau=%.2f k=%d x=%.2f per=%.4f\n", (long long)c->bits, c->tau/65536.0, c->k, x/65536.0, c->period/65536.0);
 		if (c->k < kMaxGear)
 			c->k += 1;
+		if (c->kr < kMaxGear)
+			c->kr += 1;
+		// Half a bit off, the timing detector sits where it tells
+		// nothing: the bits read half a bit earlier are then plainer
+		// than those read.  Once they have been for a while, the clock
+		// moves there and the loop widens to pull its rate anew.
+		const int64_t sum = c->eye_on + c->eye_mid;
+		if (sum > 0) {
+			const int64_t v = ((c->eye_mid - c->eye_on) << 16) / sum; // Q16
+			c->eye += (v - c->eye) / kEyeMemory;
+			if (dbg) fprintf(stderr, "eye %.3f\n", c->eye/65536.0);
+			if (c->eye > kEyeSlip) {
+				c->tau -= c->period / 2;
+				c->k = std::min(c->k, kGearAfterSlip);
+				c->kr = std::min(c->kr, kGearAfterSlip);
+				c->eye = 0;
+				if (dbg) fprintf(stderr, "SLIP bits=%lld\n", (long long)c->bits);
+			}
+		}
 	}
+	c->eye_on = c->eye_mid = 0;
 	c->g_sum = c->g_count = 0;
 }

@@ -27,6 +27,10 @@ struct enh_loop {
 	int64_t g_sum;  // timing detector over the current character
 	int g_count;
 	int k;          // gear: characters of memory
+	int kr;         // the same for the rate
+	int32_t fit_trust;       // how much of the fitted rate was kept, Q16
+	int64_t eye_on, eye_mid; // |d| at the decisions and half a bit before
+	int32_t eye;             // their running contrast, Q16
 	int64_t bits;   // bits read since the lock
 
 	// While the phasing signal lasts: its correlation peaks, one a period,
@@ -40,6 +44,8 @@ struct enh_loop {
 	int64_t win_e[32];
 	int64_t fit_n, fit_m, fit_mm; // sums over the peaks m = 0, 1, ...
 	int64_t fit_t, fit_mt;        // and their times t, Q16 samples
+	int64_t fit_slope, fit_icpt;  // the line, Q16 samples
+	int64_t fit_rr, fit_r;        // squared distances of the peaks from it, Q24
 	int peaks;      // periods since the lock (index of the expected peak)
 };
 
