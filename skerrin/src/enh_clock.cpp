@@ -2,8 +2,6 @@
 #include "enh_clock.h"
 
 #include <cstring>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -49,7 +47,6 @@ void character_done(enh_clock *c)
 	c->chars++;
 	const int32_t q = esum < kMinCharEnergy ? 0 : enh_tone_contrast(a.grp_d, a.grp_e, ones, 7);
 	c->quality += (q - c->quality) / kQualityMemory;
-	if (getenv("ENHDBG")) fprintf(stderr, "q n=%lld quality=%.3f\n", (long long)c->n, c->quality/65536.0);
 	// In a fade the detectors give noise: the loops hold still.
 	const int64_t mean = absd / 7;
 	const bool faded = 2 * mean < c->level;

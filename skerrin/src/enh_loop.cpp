@@ -6,8 +6,6 @@
 #include <cstring>
 
 #include "enh_acq.h"
-#include <cstdio>
-static const bool dbg = getenv("ENHDBG");
 
 namespace {
 
@@ -15,12 +13,16 @@ constexpr double kMinPeriod = 16.88, kMaxPeriod = 17.2;
 constexpr int kMaxGear = 300; // characters of memory of the timing loop
 constexpr int kStartGear = 12;
 constexpr int kGearAfterPhasing = 150; // at most, after 25 peaks or more
-static const int kGearPerPeak = getenv("GPP") ? atoi(getenv("GPP")) : 6;
+constexpr int kGearPerPeak = 6;
 constexpr int64_t kMinPeriodQ = enh_q16(kMinPeriod), kMaxPeriodQ = enh_q16(kMaxPeriod);
-static const bool useKr = !getenv("NOKR");
-static const int kEyeMemory = getenv("EM") ? atoi(getenv("EM")) : 16; // characters
-static const int64_t kEyeSlip = getenv("ES") ? atoi(getenv("ES")) : 6554; // Q16
-static const int kGearAfterSlip = getenv("GS") ? atoi(getenv("GS")) : 30;
+// Contrast of |d| half a bit before the decisions against at them
+// ((mid - on) / (mid + on), Q16), a running mean over kEyeMemory
+// characters: in time about -0.33 (at a bit boundary half the evidence
+// is gone), -0.2 at 3 dB, 0 a quarter of a bit off, +0.33 half a bit off.
+constexpr int kEyeMemory = 16;
+constexpr int32_t kEyeSlip = 65536 / 10;
+constexpr int32_t kEyeStart = -65536 * 3 / 10;
+constexpr int kGearAfterSlip = 30;
 constexpr int kPeakWindow = 14;            // samples either side of a due peak
 constexpr int kPeakNum = 7, kPeakDen = 20; // a due peak counts above 0.35
 
@@ -60,7 +62,7 @@ int64_t shrunk(enh_loop *c, int64_t slope, int64_t det)
 		c->fit_trust = 0;
 		return kNominalSlopeQ;
 	}
-	c->fit_trust = static_cast<int32_t>(65536 - (kShrink * se2 / (dd >> 16)));
+	c->fit_trust = static_cast<int32_t>(65536 - std::min<int64_t>(kShrink * se2 / std::max<int64_t>(dd >> 16, 1), 65536));
 	return slope - rounded(kShrink * se2, dev);
 }
 
@@ -89,8 +91,6 @@ int phasing_peak(enh_loop *c)
 			// A rate drawn toward the nominal one rests on that as well:
 			// the loop changes it the more slowly.
 			c->kr = c->k + static_cast<int>(((kGearAfterPhasing - c->k) * int64_t(65536 - c->fit_trust)) >> 16);
-			if (!useKr) c->kr = c->k;
-			if (dbg) fprintf(stderr, "end k=%d kr=%d trust=%d\n", c->k, c->kr, c->fit_trust);
 			ended = 1;
 		}
 		c->expect += (14 * per + 0x8000) >> 16;
@@ -135,7 +135,6 @@ int phasing_peak(enh_loop *c)
 	const int64_t tau = (c->origin << 16) + next;
 	if (std::llabs(tau - c->tau) < c->period / 2)
 		c->tau = tau;
-	if (dbg) fprintf(stderr, "peak m=%d t=%.2f fit_n=%lld np=%.4f\n", m, t/65536.0, (long long)c->fit_n, np/65536.0);
 	c->period = np;
 	c->rate = np << 8;
 	c->expect = c->origin + ((end + 14 * np + 0x8000) >> 16);
@@ -153,13 +152,13 @@ void enh_loop_start(enh_loop *c, int64_t peak, int32_t d, bool traffic)
 	c->prev_d = d;
 	c->k = c->kr = kStartGear;
 	c->fit_trust = 65536;
+	c->eye = kEyeStart;
 	c->phasing = 1;
 	c->origin = peak;
 	c->peaks = 1;
 	c->expect = peak + static_cast<int64_t>(14 * ENH_ACQ_PERIOD + 0.5);
 	c->win_left = -1;
 	c->fit_n = 1; // the lock's own peak: m = 0, t = 0
-	c->eye = -kEyeSlip * 3; // as a lock at 3 dB shows it
 	if (traffic)
 		c->phasing = 0;
 }
@@ -210,26 +209,24 @@ void enh_loop_char(enh_loop *c, bool faded, int64_t level)
 		c->tau -= rounded(2 * (2 * c->k - 1) * x, kk);
 		c->rate = std::clamp(c->rate - rounded(6 * (x << 8), kkr * 7), kMinPeriodQ << 8, kMaxPeriodQ << 8);
 		c->period = (c->rate + 128) >> 8;
-		if (dbg) fprintf(stderr, "char bits=%lld tau=%.2f k=%d x=%.2f per=%.4f\n", (long long)c->bits, c->tau/65536.0, c->k, x/65536.0, c->period/65536.0);
 		if (c->k < kMaxGear)
 			c->k += 1;
 		if (c->kr < kMaxGear)
 			c->kr += 1;
 		// Half a bit off, the timing detector sits where it tells
-		// nothing: the bits read half a bit earlier are then plainer
-		// than those read.  Once they have been for a while, the clock
-		// moves there and the loop widens to pull its rate anew.
+		// nothing, and a rate left wrong by a noisy phasing keeps the
+		// clock there: the evidence half a bit before the decisions is
+		// then plainer than at them.  Once it has been for a while, the
+		// clock moves there and the loop widens to pull its rate anew.
 		const int64_t sum = c->eye_on + c->eye_mid;
 		if (sum > 0) {
-			const int64_t v = ((c->eye_mid - c->eye_on) << 16) / sum; // Q16
-			c->eye += (v - c->eye) / kEyeMemory;
-			if (dbg) fprintf(stderr, "eye %.3f\n", c->eye/65536.0);
+			const int64_t v = ((c->eye_mid - c->eye_on) << 16) / sum;
+			c->eye += static_cast<int32_t>((v - c->eye) / kEyeMemory);
 			if (c->eye > kEyeSlip) {
-				c->tau -= c->period / 2;
+				c->tau -= per / 2;
 				c->k = std::min(c->k, kGearAfterSlip);
 				c->kr = std::min(c->kr, kGearAfterSlip);
-				c->eye = 0;
-				if (dbg) fprintf(stderr, "SLIP bits=%lld\n", (long long)c->bits);
+				c->eye = kEyeStart;
 			}
 		}
 	}
