@@ -19,10 +19,11 @@ constexpr int64_t kMinPeriodQ = enh_q16(kMinPeriod), kMaxPeriodQ = enh_q16(kMaxP
 // ((mid - on) / (mid + on), Q16), a running mean over kEyeMemory
 // characters: in time about -0.33 (at a bit boundary half the evidence
 // is gone), -0.2 at 3 dB, 0 a quarter of a bit off, +0.33 half a bit off.
+// Above 0 the clock is over a quarter of a bit off.
 constexpr int kEyeMemory = 16;
-constexpr int32_t kEyeSlip = 65536 / 10;
+constexpr int32_t kEyeSlip = 0;
 constexpr int32_t kEyeStart = -65536 * 3 / 10;
-constexpr int kGearAfterSlip = 30;
+constexpr int kGearAfterSlip = 30; // characters of memory after the move
 constexpr int kPeakWindow = 14;            // samples either side of a due peak
 constexpr int kPeakNum = 7, kPeakDen = 20; // a due peak counts above 0.35
 
@@ -218,6 +219,8 @@ void enh_loop_char(enh_loop *c, bool faded, int64_t level)
 		// clock there: the evidence half a bit before the decisions is
 		// then plainer than at them.  Once it has been for a while, the
 		// clock moves there and the loop widens to pull its rate anew.
+		// Back, not on: on the noisy off-air recordings the clock had
+		// always drifted late, and half a bit on loses a bit.
 		const int64_t sum = c->eye_on + c->eye_mid;
 		if (sum > 0) {
 			const int64_t v = ((c->eye_mid - c->eye_on) << 16) / sum;
