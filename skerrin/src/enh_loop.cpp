@@ -204,6 +204,7 @@ void enh_loop_char(enh_loop *c, bool faded, int64_t level)
 		const int64_t per = c->period;
 		int64_t x = c->g_sum / c->g_count * per / (2 * level); // below 2^52
 		x = std::clamp(x, -per / 2, per / 2);
+		c->x_mean += (x - c->x_mean) / kEyeMemory;
 		// Alpha-beta gains of gear k: 2 (2k - 1) / (k (k + 1)) for the phase,
 		// 6 / (k (k + 1)) for the rate (per bit: over the 7 of a character).
 		const int64_t kk = int64_t(c->k) * (c->k + 1), kkr = int64_t(c->kr) * (c->kr + 1);
@@ -219,14 +220,14 @@ void enh_loop_char(enh_loop *c, bool faded, int64_t level)
 		// clock there: the evidence half a bit before the decisions is
 		// then plainer than at them.  Once it has been for a while, the
 		// clock moves there and the loop widens to pull its rate anew.
-		// Back, not on: on the noisy off-air recordings the clock had
-		// always drifted late, and half a bit on loses a bit.
+		// Back when the detector has lately found the clock late, else
+		// on: the other way would read a bit twice or lose one.
 		const int64_t sum = c->eye_on + c->eye_mid;
 		if (sum > 0) {
 			const int64_t v = ((c->eye_mid - c->eye_on) << 16) / sum;
 			c->eye += static_cast<int32_t>((v - c->eye) / kEyeMemory);
 			if (c->eye > kEyeSlip) {
-				c->tau -= per / 2;
+				c->tau += c->x_mean > 0 ? -per / 2 : per / 2;
 				c->k = std::min(c->k, kGearAfterSlip);
 				c->kr = std::min(c->kr, kGearAfterSlip);
 				c->eye = kEyeStart;

@@ -21,7 +21,8 @@
 // per bit.  In a fade the loop holds.  A clock about half a bit off, where
 // the detector tells nothing, shows as more evidence half a bit before
 // the decisions than at them (over 16 characters): it moves there by half
-// a bit and both memories drop to 30 characters.
+// a bit, back or on as the detector last leaned, and both memories drop
+// to 30 characters.
 #ifndef SKERRIN_ENH_LOOP_H
 #define SKERRIN_ENH_LOOP_H
 
@@ -41,6 +42,7 @@ struct enh_loop {
 	int32_t fit_trust;       // how much of the fitted rate was kept, Q16
 	int64_t eye_on, eye_mid; // |d| at the decisions and half a bit before
 	int32_t eye;             // their running contrast, Q16
+	int64_t x_mean;          // the timing detector's running mean, Q16 samples
 	int64_t bits;   // bits read since the lock
 
 	// While the phasing signal lasts: its correlation peaks, one a period,
