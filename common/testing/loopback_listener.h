@@ -29,4 +29,17 @@ inline int loopback_listener(int *port)
 	return fd;
 }
 
+// A loopback socket connected to its own address.  While nobody listens
+// on a port yet, a connect retried to it can draw that very port as its
+// own ephemeral one and connect to itself (TCP simultaneous open), which
+// also holds the port the server is about to bind: retries must refuse it.
+inline bool self_connected(int fd)
+{
+	sockaddr_in me{}, peer{};
+	socklen_t ml = sizeof me, pl = sizeof peer;
+	return getsockname(fd, reinterpret_cast<sockaddr *>(&me), &ml) == 0 &&
+	       getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &pl) == 0 && me.sin_port == peer.sin_port &&
+	       me.sin_addr.s_addr == peer.sin_addr.s_addr;
+}
+
 #endif

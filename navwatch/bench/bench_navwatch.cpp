@@ -58,7 +58,7 @@ std::string text_of(int i)
 
 std::string ident_of(int i)
 {
-	char id[5];
+	char id[16]; // room for any int: the compiler cannot see the serial stays within 99
 	snprintf(id, sizeof id, "%c%c%02d", 'A' + i % 24, "ABCDEFGHJKL"[(i / 24) % 11], 1 + (i / 264) % 99);
 	return id;
 }

@@ -281,7 +281,7 @@ TEST(WatchRun, NrxOutputMatchesJsonAndNrmChangesSettings)
 		a.sin_family = AF_INET;
 		a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
 		a.sin_port = htons(static_cast<uint16_t>(nmea_port));
-		if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0)
+		if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && !self_connected(fd))
 			return true;
 		close(fd);
 		return false;

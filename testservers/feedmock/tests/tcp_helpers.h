@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "loopback_listener.h"
+
 namespace th {
 
 using Clock = std::chrono::steady_clock;
@@ -133,7 +135,7 @@ inline Conn connect_to(int port, int timeout_ms = patience_ms)
 		a.sin_family = AF_INET;
 		a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
 		a.sin_port = htons(static_cast<uint16_t>(port));
-		if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0)
+		if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0 && !self_connected(fd))
 			return Conn(fd);
 		close(fd);
 		std::this_thread::sleep_for(milliseconds(10));
