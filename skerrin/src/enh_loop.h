@@ -5,13 +5,24 @@
 // Each bit is read at its instant, interpolated between samples.  While
 // the phasing lasts, its correlation peaks (one per 14 bits) are fitted to
 // a line that sets the clock's phase and rate; two missed peaks end the
-// phasing.  Afterwards the evidence half a bit before each decision, which
-// straddles the bit boundary, tells how early or late the clock is when
-// the bit differs from the one before (a Gardner-type detector on the
-// energy difference); once per character it corrects phase and rate
-// through an alpha-beta loop whose memory grows to 300 characters (2100
-// bits), in integers (Q16 samples).  The rate stays within 16.88 to 17.2 samples per bit.  In a fade
-// the loop holds.
+// phasing.  The line's slope is drawn toward the nominal 17.0765 samples
+// per bit by its standard error (the peaks' spread about the line): a
+// slope within two standard errors of the nominal gives the nominal, one
+// further off keeps all but 4 se^2 / deviation of its difference, so a
+// plainly different rate (1700 frames/s, +-5000 ppm) stays.  Afterwards
+// the evidence half a bit before each decision, which straddles the bit
+// boundary, tells how early or late the clock is when the bit differs
+// from the one before (a Gardner-type detector on the energy difference);
+// once per character it corrects phase and rate through an alpha-beta
+// loop whose memory grows to 300 characters (2100 bits), in integers (Q16
+// samples).  After a phasing the phase's memory starts at 6 characters a
+// peak, the rate's the longer (up to 150) the more the fitted rate was
+// drawn toward the nominal.  The rate stays within 16.88 to 17.2 samples
+// per bit.  In a fade the loop holds.  A clock about half a bit off, where
+// the detector tells nothing, shows as more evidence half a bit before
+// the decisions than at them (over 16 characters): it moves there by half
+// a bit, back or on as the detector last leaned, and both memories drop
+// to 30 characters.
 #ifndef SKERRIN_ENH_LOOP_H
 #define SKERRIN_ENH_LOOP_H
 
@@ -27,6 +38,11 @@ struct enh_loop {
 	int64_t g_sum;  // timing detector over the current character
 	int g_count;
 	int k;          // gear: characters of memory
+	int kr;         // the same for the rate
+	int32_t fit_trust;       // how much of the fitted rate was kept, Q16
+	int64_t eye_on, eye_mid; // |d| at the decisions and half a bit before
+	int32_t eye;             // their running contrast, Q16
+	int64_t x_mean;          // the timing detector's running mean, Q16 samples
 	int64_t bits;   // bits read since the lock
 
 	// While the phasing signal lasts: its correlation peaks, one a period,
@@ -40,6 +56,8 @@ struct enh_loop {
 	int64_t win_e[32];
 	int64_t fit_n, fit_m, fit_mm; // sums over the peaks m = 0, 1, ...
 	int64_t fit_t, fit_mt;        // and their times t, Q16 samples
+	int64_t fit_slope, fit_icpt;  // the line, Q16 samples
+	int64_t fit_rr, fit_r;        // squared distances of the peaks from it, Q24
 	int peaks;      // periods since the lock (index of the expected peak)
 };
 
