@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr char kLettersShift = 14;
-constexpr char kFiguresShift = 15;
 constexpr int kLettersCase = 14;
 constexpr int kFiguresCase = 15;
 // Both copies valid but different; shares its value with '#'.
@@ -53,8 +51,8 @@ const TelegraphAlphabet Alphabet[ALPHABET_SIZE] = {
 	{26, 'Z', '+', {1, 1, 0, 0, 0, 1, 1}},
 	{27, 'r', 'r', {0, 0, 0, 1, 1, 1, 1}},
 	{28, '\n', '\n', {0, 0, 1, 1, 0, 1, 1}},
-	{29, kLettersShift, kLettersShift, {0, 1, 0, 1, 1, 0, 1}},
-	{30, kFiguresShift, kFiguresShift, {0, 1, 1, 0, 1, 1, 0}},
+	{29, LETTERS_SHIFT, LETTERS_SHIFT, {0, 1, 0, 1, 1, 0, 1}},
+	{30, FIGURES_SHIFT, FIGURES_SHIFT, {0, 1, 1, 0, 1, 1, 0}},
 	{31, ' ', ' ', {0, 0, 1, 1, 1, 0, 1}},
 	{32, 'n', 'n', {0, 1, 0, 1, 0, 1, 1}},
 	{33, 'b', 'b', {1, 1, 0, 0, 1, 1, 0}},
@@ -124,21 +122,21 @@ char decode_char(struct sample_bit_obj *bit_obj, int samp_no)
 
 	if (bit_obj->dbg_print) {
 		int shown = ch;
-		if (ch == kLettersShift)
+		if (ch == LETTERS_SHIFT)
 			shown = 'l';
-		else if (ch == kFiguresShift)
+		else if (ch == FIGURES_SHIFT)
 			shown = 'f';
 		putchar(shown);
 		fflush(stdout);
 	}
 
 	switch (ch) {
-	case kFiguresShift:
+	case FIGURES_SHIFT:
 		bit_obj->char_num = kFiguresCase;
 		return 0;
 	case kMismatch:
 		return '*';
-	case kLettersShift:
+	case LETTERS_SHIFT:
 		bit_obj->char_num = kLettersCase;
 		return 0;
 	default:

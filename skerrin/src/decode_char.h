@@ -17,6 +17,9 @@ typedef struct sTelegraphAlphabet {
 } TelegraphAlphabet;
 
 constexpr int ALPHABET_SIZE = 35;
+// The case shifts as the decoders deliver them; the same numbers name the
+// case a decoder is in (its char_num).
+constexpr char LETTERS_SHIFT = 14, FIGURES_SHIFT = 15;
 extern const TelegraphAlphabet Alphabet[ALPHABET_SIZE];
 
 int decode_sevenunit(SevenUnit *unit);

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr char kLettersShift = 14;
-constexpr char kFiguresShift = 15;
 constexpr int kPhasing1 = 34; // 'c', sent as first copy while phasing
 constexpr int kPhasing2 = 33; // 'a', in the repetition slots
 // A character whose likelihood share among the patterns is below this is
@@ -24,7 +22,6 @@ constexpr int32_t kMinPosterior = 65536 * 3 / 5;
 // a 17-sample window, sinc^2(1.69)): in hundredths of the energy.
 constexpr int64_t kLeakPercent = 2;
 constexpr int kNoiseMemory = 4; // characters
-constexpr int kIdxLetters = 28, kIdxFigures = 29, kIdxLastLetter = 25;
 // In figures case a letters shift with at least 2^-16 of the likelihood
 // may have been missed: until the next shift read, a figure that text
 // seldom holds (or none: 'n') is then read in letters.  Case cascades
@@ -261,16 +258,16 @@ char enh_char_decide(enh_char_obj *o, const int32_t d[7], const int32_t e[7], in
 		// likelier than all other patterns together: a lost shift garbles
 		// what follows, and so does a false one (in slow fading measured
 		// the more often).
-		if (2 * exp_neg(score[idx] - score[kIdxLetters]) >= sum)
+		if (2 * exp_neg(score[idx] - score[ENH_IDX_LETTERS]) >= sum)
 			o->char_num = 14;
-		else if (2 * exp_neg(score[idx] - score[kIdxFigures]) >= sum)
+		else if (2 * exp_neg(score[idx] - score[ENH_IDX_FIGURES]) >= sum)
 			o->char_num = 15;
 		ch = '*';
 	} else if (idx == ENH_PHASING_PAIR) {
 		ch = 's';
 	} else {
 		ch = decode_comb_num(idx, o->char_num);
-		if (o->case_doubt && o->char_num == 15 && idx <= kIdxLastLetter && std::strchr(kRareFigures, ch)) {
+		if (o->case_doubt && o->char_num == 15 && idx <= ENH_IDX_Z && std::strchr(kRareFigures, ch)) {
 			// A letters shift may have been missed, and a figure that text
 			// seldom holds says it was.
 			o->char_num = 14;
@@ -280,20 +277,20 @@ char enh_char_decide(enh_char_obj *o, const int32_t d[7], const int32_t e[7], in
 			ch = '*';
 		}
 	}
-	if (ch == kLettersShift || ch == kFiguresShift)
+	if (ch == LETTERS_SHIFT || ch == FIGURES_SHIFT)
 		o->case_doubt = 0;
-	else if (o->char_num == 15 && (exp_neg(score[idx] - score[kIdxLetters]) << 16) >= sum)
+	else if (o->char_num == 15 && (exp_neg(score[idx] - score[ENH_IDX_LETTERS]) << 16) >= sum)
 		o->case_doubt = 1;
 	ch = enh_form_deliver(&o->form, ch, o->posterior);
 	if (o->dbg_print) {
-		putchar(ch == kLettersShift ? 'l' : ch == kFiguresShift ? 'f' : ch);
+		putchar(ch == LETTERS_SHIFT ? 'l' : ch == FIGURES_SHIFT ? 'f' : ch);
 		fflush(stdout);
 	}
-	if (ch == kFiguresShift) {
+	if (ch == FIGURES_SHIFT) {
 		o->char_num = 15;
 		return 0;
 	}
-	if (ch == kLettersShift) {
+	if (ch == LETTERS_SHIFT) {
 		o->char_num = 14;
 		return 0;
 	}

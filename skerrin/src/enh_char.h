@@ -33,6 +33,8 @@
 #include "enh_form.h"
 
 constexpr int ENH_PHASING_PAIR = 35; // codebook index of the phasing pair
+// Codebook indices (Alphabet order): the last letter, the shifts, space.
+constexpr int ENH_IDX_Z = 25, ENH_IDX_LETTERS = 28, ENH_IDX_FIGURES = 29, ENH_IDX_SPACE = 30;
 
 struct enh_char_obj {
 	int32_t dx_d[4][7]; // first copies waiting for their repetition

@@ -5,12 +5,11 @@
 
 #include "decode_char.h"
 #include "enh_char.h"
+#include "messages.h"
 
 namespace {
 
-constexpr int kLettersCase = 14;
-constexpr int kIdxC = 2, kIdxN = 13, kIdxZ = 25;
-constexpr int kIdxLetters = 28, kIdxFigures = 29, kIdxSpace = 30;
+constexpr int kIdxC = 2, kIdxN = 13;
 // A pattern that cannot stand at the identifier's next position starts
 // with a likelihood e^6 times smaller: a doubtful character is read as one
 // of the right form more often, or else marked (e^3 kept fewer messages
@@ -24,12 +23,6 @@ constexpr int32_t kFixedPrior = 768; // 3 nats, Q8
 // doubtful characters that pass one by one read a never-sent identifier
 // in fading.  0.8 kept fewer messages and no fewer never-sent ones.
 constexpr int32_t kMinIdShare = 65536 * 3 / 5;
-constexpr char kLettersShiftChar = 14, kFiguresShiftChar = 15;
-
-bool is_mark(char c)
-{
-	return c == 'a' || c == 'b' || c == 'c' || c == 'r' || c == 's';
-}
 
 // Not part of a word: nothing yet, a mark, a space, a line feed, '*' or
 // punctuation.
@@ -59,14 +52,14 @@ bool is_digit_pattern(int idx)
 // case `char_num`: a redundant shift is harmless, spaces only before B1.
 bool fits(int idx, int pos, int char_num)
 {
-	const bool letters = char_num == kLettersCase;
-	if (idx == kIdxLetters)
+	const bool letters = char_num == LETTERS_SHIFT;
+	if (idx == ENH_IDX_LETTERS)
 		return pos < 2;
-	if (idx == kIdxFigures)
+	if (idx == ENH_IDX_FIGURES)
 		return pos >= 2;
-	if (idx == kIdxSpace)
+	if (idx == ENH_IDX_SPACE)
 		return pos == 0;
-	if (idx > kIdxZ)
+	if (idx > ENH_IDX_Z)
 		return false;
 	if (pos < 2)
 		return letters;
@@ -90,10 +83,10 @@ void enh_form_prior(const enh_form_obj *f, int char_num, int32_t *score)
 				score[i] -= kIdPrior;
 		return;
 	}
-	if (char_num != kLettersCase)
+	if (char_num != LETTERS_SHIFT)
 		return;
 	if (progress(f->win, "ZCZ") >= 2)
-		score[f->win[3] == 'Z' ? kIdxC : kIdxZ] += kFixedPrior;
+		score[f->win[3] == 'Z' ? kIdxC : ENH_IDX_Z] += kFixedPrior;
 	else if (progress(f->win, "NNN") >= 2)
 		score[kIdxN] += kFixedPrior;
 }
@@ -102,11 +95,11 @@ char enh_form_deliver(enh_form_obj *f, char ch, int32_t share)
 {
 	if (f->id_pos >= 0)
 		f->id_share = int32_t((int64_t(f->id_share) * share) >> 16);
-	if (ch == kLettersShiftChar || ch == kFiguresShiftChar)
+	if (ch == LETTERS_SHIFT || ch == FIGURES_SHIFT)
 		return ch;
 	// Assembly skips marks and spaces; before B1 one may stand for the
 	// space, after it one stands for an identifier character lost.
-	if (f->id_pos >= 0 && ch != '*' && !(f->id_pos == 0 && (ch == ' ' || is_mark(ch)))) {
+	if (f->id_pos >= 0 && ch != '*' && !(f->id_pos == 0 && (ch == ' ' || message_is_mark(ch)))) {
 		const bool ok = f->id_pos < 2 ? ch >= 'A' && ch <= 'Z' : ch >= '0' && ch <= '9';
 		if (!ok || (f->id_pos == 3 && f->id_share < kMinIdShare))
 			ch = '*';
@@ -118,7 +111,7 @@ char enh_form_deliver(enh_form_obj *f, char ch, int32_t share)
 		f->id_share = 65536;
 		return ch;
 	}
-	if (f->id_pos < 0 || is_mark(ch) || ch == ' ')
+	if (f->id_pos < 0 || message_is_mark(ch) || ch == ' ')
 		return ch;
 	// A '*' drops the message; after B4 the identifier is complete.
 	f->id_pos = ch == '*' || f->id_pos == 3 ? -1 : f->id_pos + 1;

@@ -20,12 +20,12 @@ namespace {
 
 constexpr int kBufStep = 1024;
 
-bool is_mark(char c)
+} // namespace
+
+bool message_is_mark(char c)
 {
 	return c == 'a' || c == 'b' || c == 'c' || c == 'r' || c == 's';
 }
-
-} // namespace
 
 MessageObj *message_create(int freq, time_t t)
 {
@@ -71,7 +71,7 @@ void message_remove(MessageObj **self)
 
 int message_addchr(MessageObj *self, char chr, int err)
 {
-	if (is_mark(chr))
+	if (message_is_mark(chr))
 		return 0;
 	if (self->msg_id_len <= 5 && chr == ' ')
 		return 0;

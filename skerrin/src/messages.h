@@ -33,6 +33,9 @@ MessageObj *message_create(int freq, time_t t);
 void message_reset(MessageObj *self, int freq, time_t t);
 void message_remove(MessageObj **self);
 int message_addchr(MessageObj *self, char chr, int err);
+// A control signal's mark in the text (alpha, beta, the phasing signals,
+// the carriage return), which message_addchr skips.
+bool message_is_mark(char c);
 double message_get_err(MessageObj *self);
 void message_print_hdr(MessageObj *self);
 int message_print_socket(MessageObj *self, char *buf, int max_size);
