@@ -9,15 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
-} // namespace
+using fuzz::check;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {

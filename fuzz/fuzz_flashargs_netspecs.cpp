@@ -11,13 +11,9 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+using fuzz::check;
 
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
+namespace {
 
 FILE *null_out()
 {

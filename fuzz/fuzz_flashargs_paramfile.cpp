@@ -10,13 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+using fuzz::check;
 
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
+namespace {
 
 std::string read_block_text()
 {

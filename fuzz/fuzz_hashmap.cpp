@@ -10,6 +10,9 @@
 #include <string>
 #include <strings.h>
 #include <vector>
+#include "fuzz_support.h"
+
+using fuzz::check;
 
 namespace {
 
@@ -25,12 +28,6 @@ int model_count(const std::vector<model_entry> &model, const std::string &key)
         if (strcasecmp(e.key.c_str(), key.c_str()) == 0)
             ++n;
     return n;
-}
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
 }
 
 } // namespace

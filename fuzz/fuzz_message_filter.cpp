@@ -8,14 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include "fuzz_support.h"
+
+using fuzz::check;
 
 namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 void quiet_log(const gchar *, GLogLevelFlags, const gchar *, gpointer) {}
 

@@ -5,16 +5,9 @@
 #include <bit>
 #include <cstdlib>
 #include <string>
+#include "fuzz_support.h"
 
-namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
-} // namespace
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

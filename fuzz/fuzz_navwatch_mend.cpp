@@ -9,16 +9,9 @@
 #include <vector>
 
 #include "mend.h"
+#include "fuzz_support.h"
 
-namespace {
-
-void check(bool ok)
-{
-	if (!ok)
-		std::abort();
-}
-
-} // namespace
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -10,14 +10,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include "fuzz_support.h"
+
+using fuzz::check;
 
 namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 void quiet_log(const gchar *, GLogLevelFlags, const gchar *, gpointer) {}
 

@@ -10,13 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+using fuzz::check;
 
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
+namespace {
 
 void quiet_log(const gchar *, GLogLevelFlags, const gchar *, gpointer) {}
 

@@ -8,13 +8,9 @@
 #include <memory>
 #include <string>
 
-namespace {
+using fuzz::check;
 
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
+namespace {
 
 void quiet_log(const gchar *, GLogLevelFlags, const gchar *, gpointer) {}
 

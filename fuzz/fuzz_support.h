@@ -1,5 +1,6 @@
-// Helpers shared by the fuzz targets: quiet standard output, a private
-// scratch folder, and splitting an input into NUL-separated parts.
+// Helpers shared by the fuzz targets: a property check, quiet standard
+// output, a private scratch folder, and splitting an input into
+// NUL-separated parts.
 #ifndef NAVTEX_FUZZ_SUPPORT_H
 #define NAVTEX_FUZZ_SUPPORT_H
 
@@ -15,6 +16,14 @@
 #include <vector>
 
 namespace fuzz {
+
+// A property that must hold: a failure is a finding (libFuzzer reports the
+// abort with the input).
+inline void check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
 
 // The programs under test print listings and progress on standard output;
 // at tens of thousands of runs a second that would drown libFuzzer's own
