@@ -82,17 +82,6 @@ bool to_int(const std::string &s, int64_t lo, int64_t hi, int64_t *v)
 	return *v >= lo && *v <= hi;
 }
 
-bool valid_freq(int64_t f) { return f == 490 || f == 518 || f == 4209; }
-
-// Capital letters, each of them in allowed.
-bool letters_in(const std::string &s, const char *allowed)
-{
-	for (char c : s)
-		if (c < 'A' || c > 'Z' || !std::strchr(allowed, c))
-			return false;
-	return true;
-}
-
 int64_t now() { return static_cast<int64_t>(time(nullptr)); }
 
 void list_messages(web_api *api, const web_request &req, web_response *res)
@@ -101,11 +90,11 @@ void list_messages(web_api *api, const web_request &req, web_response *res)
 	int64_t v = 0;
 	for (const auto &[key, value] : req.args) {
 		if (key == "freq") {
-			if (!to_int(value, 0, 9999, &v) || !valid_freq(v))
+			if (!to_int(value, 0, 9999, &v) || !web_valid_freq(v))
 				return web_fail(res, 400, "freq is 490, 518 or 4209");
 			q.freq = static_cast<int>(v);
 		} else if (key == "station" || key == "type") {
-			if (value.size() > 26 || !letters_in(value, "ABCDEFGHIJKLMNOPQRSTUVWXYZ"))
+			if (value.size() > 26 || !web_letters_in(value, "ABCDEFGHIJKLMNOPQRSTUVWXYZ"))
 				return web_fail(res, 400, key + " is one or more capital letters");
 			(key == "station" ? q.stations : q.types) = value;
 		} else if (key == "q") {

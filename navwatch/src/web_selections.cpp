@@ -7,18 +7,20 @@
 
 using nlohmann::json;
 
-namespace {
+bool web_valid_freq(int64_t f)
+{
+	return f == 490 || f == 518 || f == 4209;
+}
 
-bool valid_freq(int64_t f) { return f == 490 || f == 518 || f == 4209; }
-
-// Capital letters, each of them in allowed.
-bool letters_in(const std::string &s, const char *allowed)
+bool web_letters_in(const std::string &s, const char *allowed)
 {
 	for (char c : s)
 		if (c < 'A' || c > 'Z' || !std::strchr(allowed, c))
 			return false;
 	return true;
 }
+
+namespace {
 
 json selection_json(const freq_selection &f)
 {
@@ -49,12 +51,12 @@ void web_selections_get(const web_context &ctx, web_response *res)
 
 void web_selections_set(const web_context &ctx, const json &j, web_response *res)
 {
-	if (!j.contains("freq") || !j["freq"].is_number_integer() || !valid_freq(j["freq"].get<int64_t>()))
+	if (!j.contains("freq") || !j["freq"].is_number_integer() || !web_valid_freq(j["freq"].get<int64_t>()))
 		return web_fail(res, 400, "freq is 490, 518 or 4209");
 	int freq = j["freq"].get<int>();
 	for (const char *key : { "stations", "types" })
 		if (j.contains(key) && (!j[key].is_string() || j[key].get<std::string>().size() > 26 ||
-					!letters_in(j[key].get<std::string>(),
+					!web_letters_in(j[key].get<std::string>(),
 						    key[0] == 's' ? web_station_letters() : web_type_letters())))
 			return web_fail(res, 400, std::string(key) + " is a string of selectable letters");
 	freq_selection sel;

@@ -9,6 +9,11 @@
 
 #include "web_api.h"
 
+// A frequency the receiver has (kHz), and capital letters each in
+// `allowed`: what the API's filters and selections accept.
+bool web_valid_freq(int64_t f);
+bool web_letters_in(const std::string &s, const char *allowed);
+
 // GET /api/selections.
 void web_selections_get(const web_context &ctx, web_response *res);
 // PUT/POST /api/selections with its parsed body: {"freq", "stations", "types"}.
