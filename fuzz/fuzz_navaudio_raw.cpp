@@ -4,6 +4,7 @@
 // the audio bytes.  The stream must come out in whole frames with the
 // buffer-end mark exactly on the last word of every 64th frame.
 #include "fuzz_support.h"
+#include "stream_check.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -11,15 +12,7 @@
 
 #include "navaudio.h"
 
-namespace {
-
-void require(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
-} // namespace
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -40,28 +33,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<float> audio;
     for (size_t k = 0; k < size; k += read_size)
         raw.decode(data + k, std::min(read_size, size - k), audio);
-    require(audio.size() == size / 2);
-    require(raw.dangling() == (size % 2 == 1));
+    check(audio.size() == size / 2);
+    check(raw.dangling() == (size % 2 == 1));
 
     navaudio::CentreFinder finder(s.in_rate);
     finder.push(audio.data(), audio.size());
     double centre = 0;
     if (finder.result(centre))
-        require(centre >= navaudio::kLowestCentre - 20 && centre <= navaudio::kHighestCentre + 20);
+        check(centre >= navaudio::kLowestCentre - 20 && centre <= navaudio::kHighestCentre + 20);
 
     if (!navaudio::check(s).empty())
         return 0;
     navaudio::Converter conv(s);
-    require(conv.error().empty());
+    check(conv.error().empty());
     std::vector<unsigned char> out;
     for (size_t k = 0; k < audio.size(); k += 4096)
         conv.push(audio.data() + k, std::min<size_t>(4096, audio.size() - k), out);
     conv.finish(out);
-    require(out.size() % 12 == 0 && out.size() / 12 == conv.frames());
-    for (size_t f = 0; f < out.size() / 12; f++)
-        for (int w = 0; w < 6; w++) {
-            const bool mark = out[12 * f + 2 * w + 1] & 0x80;
-            require(mark == (w == 5 && (f + 1) % 64 == 0));
-        }
+    fuzz::check_device_stream(out, conv.frames());
     return 0;
 }

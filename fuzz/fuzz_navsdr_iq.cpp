@@ -6,6 +6,7 @@
 // must come out in whole frames with the buffer-end mark exactly on the
 // last word of every 64th frame.
 #include "fuzz_support.h"
+#include "stream_check.h"
 
 #include <sndfile.h>
 
@@ -19,13 +20,9 @@
 #include "iq_format.h"
 #include "navsdr.h"
 
-namespace {
+using fuzz::check;
 
-void require(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
+namespace {
 
 struct Memory {
     const uint8_t *data;
@@ -98,28 +95,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (size_t k = 0; k < size; k += read_size)
             dec.decode(data + k, std::min(read_size, size - k), iq);
         const size_t sample = 2 * iq_format::value_bytes(fmt);
-        require(iq.size() == 2 * (size / sample));
-        require(dec.dangling() == size % sample);
+        check(iq.size() == 2 * (size / sample));
+        check(dec.dangling() == size % sample);
     }
     // The decoder silences NaN and infinite values of float files.
     if (!wav)
         for (float v : iq)
-            require(std::isfinite(v));
+            check(std::isfinite(v));
 
     if (!navsdr::check(s).empty())
         return 0;
     navsdr::Converter conv(s, 0.5);
-    require(conv.error().empty());
+    check(conv.error().empty());
     std::vector<unsigned char> out;
     for (size_t k = 0; k < iq.size() / 2; k += 4096)
         conv.push(iq.data() + 2 * k, std::min<size_t>(4096, iq.size() / 2 - k), out);
     conv.finish(out);
-    require(conv.decided());
-    require(out.size() % 12 == 0 && out.size() / 12 == conv.frames());
-    for (size_t f = 0; f < out.size() / 12; f++)
-        for (int w = 0; w < 6; w++) {
-            const bool mark = out[12 * f + 2 * w + 1] & 0x80;
-            require(mark == (w == 5 && (f + 1) % 64 == 0));
-        }
+    check(conv.decided());
+    fuzz::check_device_stream(out, conv.frames());
     return 0;
 }
