@@ -27,14 +27,17 @@ echo "== Synthesizing $rec"
 	-k 2 -m "$demo/ch2-4209.txt" -n 1 -b 100 \
 	-o "$rec"
 
-# A free port, so a daemon already running here is left alone.
-port=""
-for p in 9968 19968 29968 39968; do
-	if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
-		port=$p
-		break
-	fi
-done
+# The first of the given ports nobody listens on, so that a daemon or a
+# page already running here is left alone.
+free_port() {
+	for p in "$@"; do
+		if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
+			echo "$p"
+			return
+		fi
+	done
+}
+port=$(free_port 9968 19968 29968 39968)
 [ -n "$port" ] || { echo "no free port for the demo"; exit 1; }
 
 # Decodes the recording with skerrin (extra options in $1) while the
@@ -76,13 +79,7 @@ watchrec="$out/watch.raw"
 cp "$build/settings/tovane.conf" "$out/tovane.conf"
 # navwatch's web page, on this machine only (-H port alone would serve every
 # interface; changes are taken from loopback unless -W allows others).
-webport=""
-for p in 8080 18080 28080 38080; do
-	if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
-		webport=$p
-		break
-	fi
-done
+webport=$(free_port 8080 18080 28080 38080)
 [ -n "$webport" ] || { echo "no free port for the web page"; exit 1; }
 rm -f "$out/navtex.db" "$out/navtex.db-wal" "$out/navtex.db-shm" "$out/messages.jsonl" "$out/alarm.log"
 "$build/navwatch/navwatch" -f -S "127.0.0.1:$port" -c "$out/tovane.conf" -D "$out/navtex.db" \
